@@ -1,0 +1,166 @@
+#include "config/Config.h"
+
+#include <vector>
+
+#include "Common_Code/Conversions.h"
+#include "Common_Code/Cp1250.h"
+#include "Common_Code/ErrorTrace.h"
+#include "Common_Code/Stream.h"
+#include "config/Tvl.h"
+
+Config* g_config = nullptr;
+
+namespace {
+
+// The conversions of the typed lookups, stricter than ParseInt: the value must be
+// non-empty and made only of an optional sign and decimal digits.
+bool ConvertInt(const std::string& text, std::int32_t& out) {
+  std::int32_t value = 0;
+  if (ParseInt(text, value, 10) != kParseOk) return false;
+  out = value;
+  return true;
+}
+
+// "0x" (small x) and hexadecimal digits, or decimal digits; no sign.
+bool ConvertDword(const std::string& text, std::uint32_t& out) {
+  std::uint32_t value = 0;
+  const bool hex = text.size() >= 2 && text[0] == '0' && text[1] == 'x';
+  if (ParseUnsigned(std::string_view(text).substr(hex ? 2 : 0), value, hex ? 16 : 10) != kParseOk) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t Config::Hash(std::string_view bytes) {
+  std::uint32_t h = 0;
+  for (char b : bytes) {
+    const std::uint32_t c = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(b)));
+    h = (h + (c << 4) + (c >> 4)) * 11;
+  }
+  return h;
+}
+
+Config::Config() {
+  std::string text;
+  ReadWholeFile("Config.tvl", text);
+  if (ErrorPending()) {
+    ErrorAdd("Nie można wczytać pliku konfiguracyjnego"_cp, "", 0);
+  } else {
+    Parse(text);
+  }
+  if (ErrorPending()) ERROR_ADD_LOCATION();
+}
+
+Config::Config(std::string_view text) {
+  Parse(text);
+  if (ErrorPending()) ERROR_ADD_LOCATION();
+}
+
+void Config::Parse(std::string_view text) {
+  try {
+    tvl::Reader reader(text);
+    if (reader.AtEnd()) return;
+    std::vector<std::string> sections;
+    for (;;) {
+      std::string name;
+      if (reader.ReadValue(name)) {
+        ToLower(name);
+        if (reader.ReadEquals()) {
+          std::string value;
+          if (!reader.ReadValue(value)) reader.Fail(std::string("Ogólny błąd składni"_cp));
+          std::string path;
+          for (const std::string& section : sections) path += section + "/";
+          path += name;
+          const auto [it, inserted] = entries.try_emplace(Hash(path));
+          if (!inserted) reader.Fail("Klucz \"" + path + "\" już istnieje (lub ma taki sam hash)"_cp);
+          it->second.text = std::move(value);
+        } else if (reader.OpenSection()) {
+          sections.push_back(std::move(name));
+        } else {
+          reader.Fail(std::string("Ogólny błąd składni"_cp));
+        }
+      } else if (!sections.empty() && reader.CloseSection()) {
+        sections.pop_back();
+      } else {
+        reader.Fail(std::string("Ogólny błąd składni"_cp));
+      }
+      if (reader.AtEnd()) {
+        if (!sections.empty()) reader.Fail(std::string("Nie wszystkie sekcje są zamknięte"_cp));
+        return;
+      }
+    }
+  } catch (const tvl::Error& error) {
+    ErrorRaiseParse(error, "Błąd podczas parsowania pliku konfiguracyjnego"_cp, "", 0);
+  }
+}
+
+Config::Entry* Config::Find(std::string_view key, const char* type, bool report) {
+  const auto it = entries.find(Hash(LowerCopy(key)));
+  if (it != entries.end()) return &it->second;
+  if (report) {
+    ErrorRaise("Nie można wczytać z konfiguracji klucza \""_cp + std::string(key) + "\" typu " + type +
+                   ": Nie znaleziono klucza",
+               "", 0);
+  }
+  return nullptr;
+}
+
+namespace {
+
+void RaiseConversion(std::string_view key, const char* type) {
+  ErrorRaise("Nie można wczytać z konfiguracji klucza \""_cp + std::string(key) + "\" typu " + type +
+                 ": Błąd konwersji"_cp,
+             "", 0);
+}
+
+}  // namespace
+
+void Config::GetString(std::string_view key, std::string& out) {
+  if (ErrorPending()) return;
+  if (Entry* entry = Find(key, "string", true)) out = entry->text;
+}
+
+void Config::GetInt(std::string_view key, std::int32_t& out) {
+  if (ErrorPending()) return;
+  Entry* entry = Find(key, "int", true);
+  if (!entry) return;
+  if (!entry->intCached) {
+    if (!ConvertInt(entry->text, entry->intValue)) return RaiseConversion(key, "int");
+    entry->intCached = true;
+  }
+  out = entry->intValue;
+}
+
+void Config::GetDword(std::string_view key, std::uint32_t& out) {
+  if (ErrorPending()) return;
+  Entry* entry = Find(key, "DWORD", true);
+  if (!entry) return;
+  if (!entry->dwordCached) {
+    if (!ConvertDword(entry->text, entry->dwordValue)) return RaiseConversion(key, "DWORD");
+    entry->dwordCached = true;
+  }
+  out = entry->dwordValue;
+}
+
+void Config::TryGetDword(std::string_view key, std::uint32_t& out) {
+  if (ErrorPending()) return;
+  Entry* entry = Find(key, "DWORD", false);
+  if (!entry) return;
+  if (!entry->dwordCached) {
+    if (!ConvertDword(entry->text, entry->dwordValue)) return;
+    entry->dwordCached = true;
+  }
+  out = entry->dwordValue;
+}
+
+void Config::GetBool(std::string_view key, bool& out) {
+  if (ErrorPending()) return;
+  Entry* entry = Find(key, "bool", true);
+  if (!entry) return;
+  if (!entry->boolCached) {
+    if (!ParseBool(entry->text, entry->boolValue)) return RaiseConversion(key, "bool");
+    entry->boolCached = true;
+  }
+  out = entry->boolValue;
+}
