@@ -102,6 +102,7 @@ struct Literal {
   constexpr operator std::string_view() const { return {bytes, size}; }
   constexpr std::string_view view() const { return {bytes, size}; }
   operator std::string() const { return std::string(bytes, size); }
+  friend constexpr bool operator==(const Literal& left, std::string_view right) { return left.view() == right; }
 
  private:
   static void NotInCodePage() {}

@@ -80,7 +80,7 @@ void Config::Parse(std::string_view text) {
         } else {
           reader.Fail(std::string("Ogólny błąd składni"_cp));
         }
-      } else if (!sections.empty() && reader.CloseSection()) {
+      } else if (reader.CloseSection() && !sections.empty()) {
         sections.pop_back();
       } else {
         reader.Fail(std::string("Ogólny błąd składni"_cp));
