@@ -1,0 +1,167 @@
+#include "app/Console.h"
+
+#include "Common_Code/Conversions.h"
+#include "app/Profiler.h"
+#include "framework/FrameObject.h"
+#include "framework/WindowSystem.h"
+
+Console* g_console = nullptr;
+
+void Console::Print(std::string_view text, std::int32_t colour) {
+  std::string copy = ConvertLineBreaks(text, kBreaksLf);
+  copy = ReplaceAll(copy, "\n", " ");
+  copy = ReplaceAll(copy, "\t", "    ");
+  if (lines.size() == kLogLimit) lines.pop_front();
+  lines.push_back(ConsoleLine{std::move(copy), colour});
+}
+
+std::uint32_t Console::ColourOf(std::int32_t code) {
+  switch (code) {
+    case kConsoleError: return 0xFFFF7F7F;
+    case kConsoleEcho: return 0xFF7FFF7F;
+    default: return 0xFFFFFFFF;
+  }
+}
+
+void Console::KeyDown(int vk) {
+  frame::WindowSystem* window = frame::GetWindow();
+  KeyDown(vk, window && window->IsControlDown());
+}
+
+void Console::KeyDown(int vk, bool control) {
+  const float now = frame::GetTime();
+  const std::int32_t count = static_cast<std::int32_t>(lines.size());
+  switch (vk) {
+    case frame::VK_PRIOR: {
+      std::int32_t next = scroll == -1 ? count : scroll;
+      next = next - kPageStep < 0 ? 0 : next - kPageStep;
+      scroll = next == count ? -1 : next;
+      break;
+    }
+    case frame::VK_NEXT:
+      if (scroll != -1) scroll = scroll + kPageStep >= count ? -1 : scroll + kPageStep;
+      break;
+    case frame::VK_END:
+      if (control) {
+        scroll = -1;
+      } else {
+        editor.End(now);
+      }
+      break;
+    case frame::VK_HOME:
+      if (control) {
+        scroll = 0;
+      } else {
+        editor.Home(now);
+      }
+      break;
+    case frame::VK_LEFT:
+      if (control) {
+        editor.WordLeft(now);
+      } else {
+        editor.Left(now);
+      }
+      break;
+    case frame::VK_RIGHT:
+      if (control) {
+        editor.WordRight(now);
+      } else {
+        editor.Right(now);
+      }
+      break;
+    case frame::VK_UP:
+      if (!control) {
+        editor.Up();
+      } else if (scroll == -1) {
+        scroll = count - 1;
+      } else if (scroll > 0) {
+        --scroll;
+      }
+      break;
+    case frame::VK_DOWN:
+      if (!control) {
+        editor.Down();
+      } else if (scroll != -1) {
+        scroll = scroll == count - 1 ? -1 : scroll + 1;
+      }
+      break;
+    case frame::VK_DELETE:
+      editor.Delete(now);
+      scroll = -1;
+      break;
+    default:
+      break;
+  }
+}
+
+void Console::Char(unsigned char c) {
+  const float now = frame::GetTime();
+  if (c >= 0x20) {
+    editor.Insert(static_cast<char>(c), now);
+    scroll = -1;
+  } else if (c == 8) {
+    editor.Backspace(now);
+    scroll = -1;
+  }
+}
+
+void Console::Submit() {
+  editor.Submit(frame::GetTime());
+  scroll = -1;
+}
+
+void Console::ClearInput() {
+  editor.Clear(frame::GetTime());
+  scroll = -1;
+}
+
+void Console::Update() {
+  Profiler::Begin("Console");
+  Profiler::End();
+}
+
+ConsoleLayout Console::Layout(int width, int height, int cellWidth, int cellHeight, float now) {
+  ConsoleLayout layout;
+  if (cellWidth <= 0 || cellHeight <= 0 || width < cellWidth) return layout;  // no column fits
+  const int cols = width / cellWidth;
+  const int marginX = (width % cellWidth) / 2;
+  const int marginY = (height % cellHeight) / 2;
+  const std::int32_t count = static_cast<std::int32_t>(lines.size());
+  const std::string& input = editor.Selected();
+  const bool cursorAtEnd = editor.cursor == input.size();
+
+  int y = height / 2 - marginY;
+  std::int32_t index = scroll == -1 ? count : scroll;
+  for (;;) {
+    std::string text;
+    std::size_t length;
+    std::int32_t colour;
+    if (index == count) {
+      text = "> " + input;
+      length = text.size() + (cursorAtEnd ? 1 : 0);  // room for the cursor
+      colour = kConsoleEcho;
+    } else {
+      text = lines[static_cast<std::size_t>(index)].text;
+      length = text.size();
+      colour = lines[static_cast<std::size_t>(index)].colour;
+    }
+    const std::size_t rows = (length + cols - 1) / cols;
+    for (std::size_t row = rows; row-- > 0;) {
+      y -= cellHeight;
+      const std::size_t from = row * cols;
+      layout.texts.push_back({from < text.size() ? text.substr(from, cols) : std::string(), marginX, y, ColourOf(colour)});
+    }
+    if (index == 0) break;
+    --index;
+    if (y < 0) break;
+  }
+
+  if (scroll == -1 && editor.CursorShown(now)) {
+    const int p = 2 + static_cast<int>(editor.cursor);
+    const int total = 2 + static_cast<int>(input.size()) + (cursorAtEnd ? 1 : 0);
+    layout.cursorShown = true;
+    layout.cursorLeft = (p % cols) * cellWidth + marginX;
+    layout.cursorTop = height / 2 - ((total + cols - 1) / cols - p / cols) * cellHeight - marginY;
+  }
+  return layout;
+}
