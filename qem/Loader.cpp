@@ -1,0 +1,221 @@
+#include "qem/Loader.h"
+
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "Common_Code/Conversions.h"
+#include "Common_Code/Cp1250.h"
+#include "qem/Boundary.h"
+#include "qem/Octree.h"
+#include "qem/Prepare.h"
+#include "qem/QEM.h"
+
+namespace qem {
+
+namespace {
+
+struct LoaderState {
+  std::mutex lock;
+  std::thread thread;
+  std::string path;
+  std::int32_t stage = kStageNone;
+  bool running = false;  // from StartLoading to the thread's last act
+  std::string loadError;
+  std::vector<std::string> readErrors;  // the stream layer's lines, oldest first
+  std::unique_ptr<LoadControl> control = std::make_unique<LoadControl>();
+  std::unique_ptr<Document> document;
+
+  ~LoaderState() {
+    // A program that ends without CancelLoading must not leave the thread running.
+    if (thread.joinable()) {
+      control->Cancel();
+      thread.join();
+    }
+  }
+};
+
+LoaderState& State() {
+  static LoaderState state;
+  return state;
+}
+
+void SetStage(std::int32_t stage) {
+  LoaderState& s = State();
+  std::lock_guard guard(s.lock);
+  s.stage = stage;
+}
+
+void LoaderThread() {
+  LoaderState& s = State();
+  LoadControl& control = *s.control;
+  Document* document;
+  {
+    std::lock_guard guard(s.lock);
+    s.document = std::make_unique<Document>();
+    document = s.document.get();
+  }
+
+  // The stream layer records on the thread's current trace: give it one of ours.
+  ErrorTrace readTrace;
+  {
+    ScopedErrorTrace scope(readTrace);
+    RunLoad(s.path, *document, control, SetStage);
+  }
+
+  std::string error;
+  const bool failed = control.trace.TakeAll(error);
+  std::lock_guard guard(s.lock);
+  if (readTrace.IsPending()) s.readErrors = readTrace.Lines();
+  if (failed) {
+    s.loadError = std::move(error);
+    s.stage = kStageFailed;
+  } else {
+    s.stage = kStageFinished;
+  }
+  s.running = false;
+}
+
+}  // namespace
+
+void RunLoadAfterReading(Document& document, LoadControl& control,
+                         const std::function<void(std::int32_t)>& onStage) {
+  auto go = [&] { return !control.trace.IsPending() && !control.Cancelled(); };
+  auto stage = [&](std::int32_t value) {
+    if (onStage) onStage(value);
+  };
+  if (go()) {
+    stage(kStageValidating);
+    ValidateDocument(document, control);
+  }
+  if (go()) PrepareDocument(document, control);
+  if (go()) {
+    stage(kStageOctree);
+    BuildOctree(document, control);
+  }
+  if (go()) {
+    stage(kStageBoundary);
+    FindBoundary(document, control);
+  }
+}
+
+void RunLoad(const std::string& path, Document& document, LoadControl& control,
+             const std::function<void(std::int32_t)>& onStage) {
+  if (onStage) onStage(kStageReading);
+  LoadDocument(path, &document, control);
+  RunLoadAfterReading(document, control, onStage);
+}
+
+bool StartLoading(const std::string& path) {
+  LoaderState& s = State();
+  if (s.thread.joinable()) s.thread.join();  // a finished earlier load (tests)
+  {
+    std::lock_guard guard(s.lock);
+    s.path = path;
+    s.running = true;
+  }
+  try {
+    s.thread = std::thread(LoaderThread);
+  } catch (const std::system_error&) {
+    std::lock_guard guard(s.lock);
+    s.loadError = "Nie można uruchomić wątku wczytującego"_cp;
+    s.stage = kStageFailed;
+    s.running = false;
+    return false;
+  }
+  return true;
+}
+
+void CancelLoading() {
+  LoaderState& s = State();
+  if (!s.thread.joinable()) return;
+  s.control->Cancel();
+  s.thread.join();
+}
+
+bool HandOverReadErrors() {
+  LoaderState& s = State();
+  std::vector<std::string> lines;
+  {
+    std::lock_guard guard(s.lock);
+    lines.swap(s.readErrors);
+  }
+  if (lines.empty()) return false;
+  // As the stream layer would have left them on a clean global trace: the first line
+  // starts the trace, the others follow.
+  ErrorTrace& global = GlobalErrorTrace();
+  global.Raise(lines.front(), "", 0);
+  for (std::size_t i = 1; i < lines.size(); ++i) global.Add(lines[i], "", 0);
+  return true;
+}
+
+std::int32_t GetLoadStage(std::uint32_t* count, std::uint32_t* total) {
+  HandOverReadErrors();
+  LoaderState& s = State();
+  std::lock_guard guard(s.lock);
+  if (s.running) {
+    if (count) *count = s.control->progressCount.load(std::memory_order_relaxed);
+    if (total) *total = s.control->progressTotal.load(std::memory_order_relaxed);
+  }
+  return s.stage;
+}
+
+std::string GetLoadError() {
+  LoaderState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.loadError;
+}
+
+std::string GetLoadStatusText() {
+  std::uint32_t count = 0, total = 0;
+  const std::int32_t stage = GetLoadStage(&count, &total);
+  if (stage == kStageNone || stage == kStageFinished) return {};
+  if (stage == kStageFailed) return "Błąd:\n"_cp + GetLoadError();
+  std::string text = "Wczytywanie pliku...";
+  if (stage >= kStageValidating) text += "\nSprawdzanie i przygotowanie danych...";
+  if (stage >= kStageOctree) text += "\nBudowanie drzewa ósemkowego..."_cp;
+  if (stage >= kStageBoundary) text += "\nZnajdowanie brzegów..."_cp;
+  if (count != 0) {
+    text += " (";
+    if (total != 0) {
+      text += ToText(static_cast<std::uint32_t>(count * 100u) / total);
+      text += "%)";
+    } else {
+      text += ToText(count);
+      text += ")";
+    }
+  }
+  return text;
+}
+
+Document* GetCurrentDocument() {
+  LoaderState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.document.get();
+}
+
+void DestroyCurrentDocument() {
+  LoaderState& s = State();
+  std::unique_ptr<Document> document;
+  {
+    std::lock_guard guard(s.lock);
+    document = std::move(s.document);
+  }
+}
+
+void ResetLoader() {
+  LoaderState& s = State();
+  CancelLoading();
+  std::lock_guard guard(s.lock);
+  s.document.reset();
+  s.stage = kStageNone;
+  s.running = false;
+  s.loadError.clear();
+  s.readErrors.clear();
+  s.path.clear();
+  s.control = std::make_unique<LoadControl>();
+}
+
+}  // namespace qem

@@ -1,0 +1,159 @@
+#include "qem/Prepare.h"
+
+#include <algorithm>
+#include <string>
+
+#include "Common_Code/Conversions.h"
+#include "Common_Code/Cp1250.h"
+
+namespace qem {
+
+namespace {
+
+void Bounds(const Document& doc, Float3& lo, Float3& hi) {
+  const Vertex& first = doc.vertices.front();
+  lo = hi = {first.x, first.y, first.z};
+  for (const Vertex& v : doc.vertices) {
+    if (v.x < lo.x) lo.x = v.x;
+    if (v.y < lo.y) lo.y = v.y;
+    if (v.z < lo.z) lo.z = v.z;
+    if (v.x > hi.x) hi.x = v.x;
+    if (v.y > hi.y) hi.y = v.y;
+    if (v.z > hi.z) hi.z = v.z;
+  }
+}
+
+float LargestHalfExtent(const Float3& lo, const Float3& hi) {
+  const float ex = hi.x - lo.x, ey = hi.y - lo.y, ez = hi.z - lo.z;
+  return 0.5f * std::max(ex, std::max(ey, ez));
+}
+
+std::string Number(std::size_t n) { return ToText(static_cast<std::uint32_t>(n)); }
+
+}  // namespace
+
+void ValidateDocument(const Document& doc, LoadControl& control) {
+  control.ResetProgress();
+  auto fail = [&](const std::string& message) { control.trace.Raise(message, "", 0); };
+
+  if (doc.elements.empty()) return fail("Siatka musi mieć conajmniej jeden element"_cp);
+
+  std::size_t i = 0;
+  for (const Element& element : doc.elements) {
+    if (element.triangles.size() < 4) {
+      return fail("Element o indeksie "_cp + Number(i) + " składa się tylko z "_cp +
+                  Number(element.triangles.size()) + " trójkątów - powinien conajmniej z 4"_cp);
+    }
+    ++i;
+  }
+
+  // A vertex number past the vertex array would send every later step out of bounds.
+  const std::uint32_t vertexCount = doc.VertexCount();
+  i = 0;
+  for (const Element& element : doc.elements) {
+    for (const Triangle& t : element.triangles) {
+      for (const std::uint32_t v : {t.a, t.b, t.c}) {
+        if (v >= vertexCount) {
+          return fail("Element o indeksie "_cp + Number(i) + " odwołuje się do nieistniejącego wierzchołka "_cp +
+                      ToText(v));
+        }
+      }
+    }
+    ++i;
+  }
+
+  if (doc.frames.empty()) return fail("Nie ma ani jednej klatki"_cp);
+  for (i = 0; i < doc.frames.size(); ++i) {
+    const TimeFrame& frame = doc.frames[i];
+    if (i > 0 && !(doc.frames[i - 1].time < frame.time)) {
+      return fail("Ramka o indeksie "_cp + Number(i) + " ma czas nie większy od poprzedniej"_cp);
+    }
+    if (frame.values.size() != vertexCount) {
+      return fail("Ramka o indeksie "_cp + Number(i) + " ma liczbę wartości "_cp + Number(frame.values.size()) +
+                  " różną od liczby wierzchołków "_cp + Number(vertexCount));
+    }
+  }
+
+  // All vertices in one point: there is no size to normalise by.
+  Float3 lo, hi;
+  Bounds(doc, lo, hi);
+  if (LargestHalfExtent(lo, hi) == 0) return fail("Siatka ma zerowe wymiary"_cp);
+}
+
+void PrepareDocument(Document& doc, LoadControl& control) {
+  control.ResetProgress();
+  if (doc.vertices.empty() || doc.frames.empty()) return;  // validation refuses such documents
+
+  Bounds(doc, doc.boundsMin, doc.boundsMax);
+  const Float3 lo = doc.boundsMin, hi = doc.boundsMax;
+  doc.scale = LargestHalfExtent(lo, hi);
+  doc.centre = {(lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f};
+
+  const float factor = 1.0f / doc.scale;
+  const Float3 c = doc.centre;
+  for (Vertex& v : doc.vertices) {
+    v.x = (v.x - c.x) * factor;
+    v.y = (v.y - c.y) * factor;
+    v.z = (v.z - c.z) * factor;
+  }
+
+  const TimeFrame& first = doc.frames.front();
+  doc.timeMin = doc.timeMax = first.time;
+  doc.valueMin = doc.valueMax = first.values.empty() ? 0.0f : first.values.front();
+  for (const TimeFrame& frame : doc.frames) {
+    if (frame.time < doc.timeMin) doc.timeMin = frame.time;
+    if (frame.time > doc.timeMax) doc.timeMax = frame.time;
+    for (const float value : frame.values) {
+      if (value < doc.valueMin) doc.valueMin = value;
+      if (value > doc.valueMax) doc.valueMax = value;
+    }
+  }
+
+  const float ex = hi.x - lo.x, ey = hi.y - lo.y, ez = hi.z - lo.z;
+  doc.epsilon = 0.001f * std::min(ex, std::min(ey, ez));
+
+  std::uint32_t scratch[64];
+  std::vector<std::uint32_t> bigScratch;
+  for (Element& element : doc.elements) {
+    const std::size_t n = std::size_t{element.triangles.size()} * 3;
+    std::uint32_t* list = scratch;
+    if (n > std::size(scratch)) {
+      bigScratch.resize(n);
+      list = bigScratch.data();
+    }
+    std::size_t k = 0;
+    for (const Triangle& t : element.triangles) {
+      list[k++] = t.a;
+      list[k++] = t.b;
+      list[k++] = t.c;
+    }
+    if (n <= 16) {
+      // Insertion sort: the usual element has 12 numbers.
+      for (std::size_t a = 1; a < n; ++a) {
+        const std::uint32_t value = list[a];
+        std::size_t b = a;
+        for (; b > 0 && list[b - 1] > value; --b) list[b] = list[b - 1];
+        list[b] = value;
+      }
+    } else {
+      std::sort(list, list + n);
+    }
+    const std::size_t distinct = static_cast<std::size_t>(std::unique(list, list + n) - list);
+    element.vertexIndices.data = doc.indexStore.Allocate(distinct);
+    element.vertexIndices.count = static_cast<std::uint32_t>(distinct);
+    std::copy(list, list + distinct, element.vertexIndices.data);
+
+    Float3 sum;
+    for (std::size_t j = 0; j < distinct; ++j) {
+      const Vertex& v = doc.vertices[list[j]];
+      sum.x += v.x;
+      sum.y += v.y;
+      sum.z += v.z;
+    }
+    const float inverse = 1.0f / static_cast<float>(distinct);
+    element.centre = {sum.x * inverse, sum.y * inverse, sum.z * inverse};
+    if (control.Cancelled()) return;
+  }
+}
+
+}  // namespace qem

@@ -1,0 +1,27 @@
+#pragma once
+// Validation and preparation of a document the reader has filled, both on the loading
+// thread during the stage "Sprawdzanie i przygotowanie danych...".
+//
+// ValidateDocument checks, in this order, and stops at the first rule broken with one
+// message on control.trace (Raise with no location): at least one element; every element
+// of at least 4 triangles; every triangle's vertex numbers below the vertex count (this
+// also refuses elements without vertices); at least one frame; frame times strictly
+// increasing; one value per vertex in every frame; a mesh of non-zero size. It changes
+// nothing.
+//
+// PrepareDocument (only after a clean validation) computes the bounds, scale and centre
+// in file units, normalises every vertex into the cube from -1 to 1, the time and value
+// ranges, epsilon (file units), and each element's vertex set and centre. It records
+// nothing; a cancellation stops it after the element being prepared.
+//
+// Both reset the progress to 0 / 0 and do not advance it.
+
+#include "qem/Document.h"
+#include "qem/LoadControl.h"
+
+namespace qem {
+
+void ValidateDocument(const Document& document, LoadControl& control);
+void PrepareDocument(Document& document, LoadControl& control);
+
+}  // namespace qem
