@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Common_Code/Conversions.h"
+#include "app/Console.h"
 #include "config/Config.h"
 #include "framework/Timer.h"
 
@@ -84,4 +85,9 @@ void Profiler::Reset() {
   State& state = Instance();
   state.root.children.clear();
   state.stack.assign(1, &state.root);
+}
+
+void Profiler::Print() {
+  if (!g_console) return;
+  for (const std::string& line : Lines()) g_console->Print(line, kConsoleNormal);
 }
