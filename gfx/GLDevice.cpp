@@ -1,0 +1,962 @@
+// The OpenGL 3.3 core device. Every state lives in one State record; a draw call turns the
+// record into GL state and shader uniforms at once, so state blocks are plain copies (a
+// D3DSBT_ALL block) or lists of recorded setter calls (BeginStateBlock ... EndStateBlock).
+//
+// Platform meanings kept from Direct3D:
+// - pre-transformed vertices: x, y in pixels of the viewport with y down, z in 0..1;
+// - depth 0..1 with the bias added in 0..1 units; D3DCULL_CCW culls triangles that appear
+//   counter-clockwise on screen;
+// - wireframe fill of triangle lists is drawn as GL_LINES over the triangles' edges (the
+//   same picture as polygon-mode lines, several times faster on software renderers);
+// - managed buffers keep their contents across Reset (the context survives it).
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "gfx/Device.h"
+#include "gfx/GLShaders.h"
+#include "gfx/Math.h"
+
+namespace gfx {
+
+namespace {
+
+constexpr int kMaxLights = 8;
+
+struct State {
+  DWORD render[D3DRS_MAX] = {};
+  DWORD stage[D3DTSS_MAX] = {};  // stage 0 only
+  DWORD sampler[D3DSAMP_MAX] = {};
+  D3DMATRIX world, view, projection;
+  D3DMATERIAL9 material;
+  D3DLIGHT9 lights[kMaxLights];
+  bool lightOn[kMaxLights] = {};
+  float clipPlane[4] = {0, 0, 0, 0};
+  DWORD fvf = 0;
+  VertexBuffer* stream = nullptr;
+  UINT streamOffset = 0;
+  UINT streamStride = 0;
+  IndexBuffer* indices = nullptr;
+  Texture* texture = nullptr;
+  D3DVIEWPORT9 viewport;
+};
+
+void DefaultState(State& s, UINT width, UINT height) {
+  s = State{};
+  s.render[D3DRS_ZENABLE] = D3DZB_TRUE;
+  s.render[D3DRS_FILLMODE] = D3DFILL_SOLID;
+  s.render[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
+  s.render[D3DRS_ZWRITEENABLE] = 1;
+  s.render[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+  s.render[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+  s.render[D3DRS_CULLMODE] = D3DCULL_CCW;
+  s.render[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+  s.render[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+  s.render[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFF;
+  s.render[D3DRS_CLIPPING] = 1;
+  s.render[D3DRS_LIGHTING] = 1;
+  s.render[D3DRS_COLORVERTEX] = 1;
+  s.render[D3DRS_BLENDOP] = D3DBLENDOP_ADD;
+  s.stage[D3DTSS_COLOROP] = D3DTOP_MODULATE;
+  s.stage[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+  s.stage[D3DTSS_COLORARG2] = D3DTA_CURRENT;
+  s.stage[D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
+  s.stage[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+  s.stage[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+  s.sampler[D3DSAMP_ADDRESSU] = D3DTADDRESS_WRAP;
+  s.sampler[D3DSAMP_ADDRESSV] = D3DTADDRESS_WRAP;
+  s.sampler[D3DSAMP_MAGFILTER] = D3DTEXF_POINT;
+  s.sampler[D3DSAMP_MINFILTER] = D3DTEXF_POINT;
+  D3DXMatrixIdentity(&s.world);
+  D3DXMatrixIdentity(&s.view);
+  D3DXMatrixIdentity(&s.projection);
+  for (auto& l : s.lights) {
+    l.Diffuse = {1, 1, 1, 0};
+    l.Direction = {0, 0, 1};
+  }
+  s.viewport = {0, 0, width, height, 0.0f, 1.0f};
+}
+
+GLenum BlendFactor(DWORD blend) {
+  switch (blend) {
+    case D3DBLEND_ZERO: return GL_ZERO;
+    case D3DBLEND_ONE: return GL_ONE;
+    case D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
+    case D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
+    case D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
+    case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
+    case D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
+    case D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
+    default: return GL_ONE;
+  }
+}
+
+GLenum CompareFunc(DWORD cmp) {
+  switch (cmp) {
+    case D3DCMP_NEVER: return GL_NEVER;
+    case D3DCMP_LESS: return GL_LESS;
+    case D3DCMP_EQUAL: return GL_EQUAL;
+    case D3DCMP_LESSEQUAL: return GL_LEQUAL;
+    case D3DCMP_GREATER: return GL_GREATER;
+    case D3DCMP_NOTEQUAL: return GL_NOTEQUAL;
+    case D3DCMP_GREATEREQUAL: return GL_GEQUAL;
+    default: return GL_ALWAYS;
+  }
+}
+
+GLenum PrimitiveMode(D3DPRIMITIVETYPE type) {
+  switch (type) {
+    case D3DPT_POINTLIST: return GL_POINTS;
+    case D3DPT_LINELIST: return GL_LINES;
+    case D3DPT_LINESTRIP: return GL_LINE_STRIP;
+    case D3DPT_TRIANGLELIST: return GL_TRIANGLES;
+    case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    default: return GL_TRIANGLES;
+  }
+}
+
+void ColourOf(D3DCOLOR c, float out[4]) {
+  out[0] = ((c >> 16) & 0xFF) / 255.0f;
+  out[1] = ((c >> 8) & 0xFF) / 255.0f;
+  out[2] = (c & 0xFF) / 255.0f;
+  out[3] = ((c >> 24) & 0xFF) / 255.0f;
+}
+
+// Indices of the three edges of each triangle of a triangle list, as line pairs.
+template <class Index>
+void AppendEdges(const Index* triangles, UINT triangleCount, std::vector<std::uint32_t>& lines) {
+  lines.reserve(lines.size() + triangleCount * 6u);
+  for (UINT t = 0; t < triangleCount; ++t) {
+    const std::uint32_t a = triangles[3 * t], b = triangles[3 * t + 1], c = triangles[3 * t + 2];
+    lines.insert(lines.end(), {a, b, b, c, c, a});
+  }
+}
+
+// A GL name is deleted only while its device lives (handles may be released late).
+struct Liveness {
+  bool alive = true;
+};
+
+class GLVertexBuffer final : public VertexBuffer {
+ public:
+  GLVertexBuffer(std::shared_ptr<Liveness> live, UINT length, DWORD fvf)
+      : live(std::move(live)), length(length), fvf(fvf) {
+    glGenBuffers(1, &name);
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    glBufferData(GL_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
+  }
+  ~GLVertexBuffer() override {
+    if (live->alive) glDeleteBuffers(1, &name);
+  }
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
+    if (!data || mapped || !live->alive) return D3DERR_INVALIDCALL;
+    if (size == 0) size = length - std::min(offset, length);
+    if (offset > length || size > length - offset || size == 0) return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    // Direct3D gives the buffer's contents; write-only usage still may read back here.
+    GLbitfield access = GL_MAP_WRITE_BIT;
+    if (!(flags & D3DLOCK_DISCARD)) access |= GL_MAP_READ_BIT;
+    else access |= GL_MAP_INVALIDATE_RANGE_BIT;
+    *data = glMapBufferRange(GL_ARRAY_BUFFER, offset, size, access);
+    if (!*data) return D3DERR_INVALIDCALL;
+    mapped = true;
+    return D3D_OK;
+  }
+  HRESULT Unlock() override {
+    if (!mapped || !live->alive) return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    mapped = false;
+    return glUnmapBuffer(GL_ARRAY_BUFFER) ? D3D_OK : D3DERR_INVALIDCALL;
+  }
+  UINT Length() const override { return length; }
+  DWORD Fvf() const override { return fvf; }
+
+  std::shared_ptr<Liveness> live;
+  GLuint name = 0;
+  UINT length;
+  DWORD fvf;
+  bool mapped = false;
+};
+
+// Indices keep a copy in memory (as the managed pool does): the wireframe's line lists
+// are built from it.
+class GLIndexBuffer final : public IndexBuffer {
+ public:
+  GLIndexBuffer(std::shared_ptr<Liveness> live, UINT length, D3DFORMAT format)
+      : live(std::move(live)), bytes(length, 0), format(format) {
+    glGenBuffers(1, &name);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
+  }
+  ~GLIndexBuffer() override {
+    if (live->alive) glDeleteBuffers(1, &name), glDeleteBuffers(1, &edgeName);
+  }
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
+    if (!data || locked) return D3DERR_INVALIDCALL;
+    if (offset > bytes.size() || (size != 0 && size > bytes.size() - offset)) {
+      return D3DERR_INVALIDCALL;
+    }
+    locked = true;
+    *data = bytes.data() + offset;
+    return D3D_OK;
+  }
+  HRESULT Unlock() override {
+    if (!locked || !live->alive) return D3DERR_INVALIDCALL;
+    locked = false;
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes.size()),
+                    bytes.data());
+    edgeKey = {~0u, ~0u};
+    return D3D_OK;
+  }
+  UINT Length() const override { return static_cast<UINT>(bytes.size()); }
+  D3DFORMAT Format() const override { return format; }
+  UINT IndexSize() const { return format == D3DFMT_INDEX32 ? 4 : 2; }
+
+  // The GL buffer of line pairs over triangles [startIndex, startIndex + 3 count).
+  GLuint Edges(UINT startIndex, UINT count, GLsizei& lineIndices) {
+    if (edgeKey != std::pair<UINT, UINT>{startIndex, count}) {
+      std::vector<std::uint32_t> lines;
+      const std::size_t available = bytes.size() / IndexSize();
+      if (startIndex + 3ull * count > available) count = 0;
+      if (format == D3DFMT_INDEX32) {
+        AppendEdges(reinterpret_cast<const std::uint32_t*>(bytes.data()) + startIndex, count, lines);
+      } else {
+        AppendEdges(reinterpret_cast<const std::uint16_t*>(bytes.data()) + startIndex, count, lines);
+      }
+      if (!edgeName) glGenBuffers(1, &edgeName);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, edgeName);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4),
+                   lines.data(), GL_STATIC_DRAW);
+      edgeKey = {startIndex, count};
+      edgeCount = static_cast<GLsizei>(lines.size());
+    }
+    lineIndices = edgeCount;
+    return edgeName;
+  }
+
+  std::shared_ptr<Liveness> live;
+  GLuint name = 0;
+  std::vector<std::uint8_t> bytes;
+  D3DFORMAT format;
+  bool locked = false;
+  GLuint edgeName = 0;
+  std::pair<UINT, UINT> edgeKey{~0u, ~0u};
+  GLsizei edgeCount = 0;
+};
+
+class GLTexture final : public Texture {
+ public:
+  GLTexture(std::shared_ptr<Liveness> live, UINT width, UINT height, D3DFORMAT format)
+      : live(std::move(live)), width(width), height(height), format(format),
+        bytes(static_cast<std::size_t>(width) * height * PixelSize(), 0) {
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    Upload();
+    if (format == D3DFMT_A8) {
+      // Direct3D reads an alpha-only texture as (0, 0, 0, a).
+      const GLint swizzle[4] = {GL_ZERO, GL_ZERO, GL_ZERO, GL_RED};
+      glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
+    }
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  }
+  ~GLTexture() override {
+    if (live->alive) glDeleteTextures(1, &name);
+  }
+  HRESULT LockRect(UINT level, D3DLOCKED_RECT* rect, DWORD) override {
+    if (!rect || level != 0 || locked) return D3DERR_INVALIDCALL;
+    locked = true;
+    rect->Pitch = static_cast<INT>(width * PixelSize());
+    rect->pBits = bytes.data();
+    return D3D_OK;
+  }
+  HRESULT UnlockRect(UINT level) override {
+    if (level != 0 || !locked || !live->alive) return D3DERR_INVALIDCALL;
+    locked = false;
+    glBindTexture(GL_TEXTURE_2D, name);
+    Upload();
+    return D3D_OK;
+  }
+  UINT Width() const override { return width; }
+  UINT Height() const override { return height; }
+  D3DFORMAT Format() const override { return format; }
+  UINT PixelSize() const { return format == D3DFMT_A8 ? 1 : 4; }
+
+  void Upload() {
+    // Rows of an alpha atlas are not 4-byte aligned.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (format == D3DFMT_A8) {
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE,
+                   bytes.data());
+    } else {
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                   bytes.data());
+    }
+  }
+
+  std::shared_ptr<Liveness> live;
+  GLuint name = 0;
+  UINT width, height;
+  D3DFORMAT format;
+  std::vector<std::uint8_t> bytes;
+  bool locked = false;
+};
+
+class GLDevice;
+
+class GLStateBlock final : public StateBlock {
+ public:
+  HRESULT Apply() override;
+  HRESULT Capture() override;
+
+  GLDevice* device = nullptr;
+  std::shared_ptr<Liveness> live;
+  bool all = false;
+  State snapshot;                                     // a D3DSBT_ALL block
+  std::vector<std::function<void(GLDevice&)>> calls;  // a recorded block
+};
+
+struct Uniforms {
+  GLint pretransformed, hasNormal, hasColour, viewport, world, viewProjection, depthBias;
+  GLint lighting, lightOn, normalize, toLight, lightDiffuse, lightAmbient, globalAmbient;
+  GLint materialDiffuse, materialAmbient, materialEmissive, diffuseFromVertex;
+  GLint clipOn, clipPlane;
+  GLint colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2, textureFactor;
+  GLint hasTexture, texture;
+};
+
+class GLDevice final : public Device {
+ public:
+  GLDevice(Surface& surface) : surface(surface), live(std::make_shared<Liveness>()) {}
+
+  ~GLDevice() override {
+    live->alive = false;
+    if (!program || !surface.MakeCurrent()) return;
+    glDeleteBuffers(1, &upVertices);
+    glDeleteBuffers(1, &upIndices);
+    glDeleteBuffers(1, &listEdges);
+    glDeleteVertexArrays(1, &vao);
+    glDeleteProgram(program);
+  }
+
+  HRESULT Init(const D3DPRESENT_PARAMETERS& p) {
+    if (!surface.MakeCurrent()) return D3DERR_INVALIDCALL;
+    if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
+    program = BuildProgram();
+    if (!program) return E_FAIL;
+    LookUpUniforms();
+    glGenVertexArrays(1, &vao);
+    glBindVertexArray(vao);
+    glGenBuffers(1, &upVertices);
+    glGenBuffers(1, &upIndices);
+    glGenBuffers(1, &listEdges);
+    glEnable(GL_CLIP_DISTANCE0);
+    return Reset(p);
+  }
+
+  // --- life
+
+  HRESULT TestCooperativeLevel() override { return D3D_OK; }
+
+  HRESULT Reset(const D3DPRESENT_PARAMETERS& p) override {
+    if (inScene || recording) return D3DERR_INVALIDCALL;
+    parameters = p;
+    int w = static_cast<int>(p.BackBufferWidth), h = static_cast<int>(p.BackBufferHeight);
+    if (w <= 0 || h <= 0) surface.GetDrawableSize(w, h);
+    if (w <= 0 || h <= 0) return D3DERR_INVALIDCALL;
+    width = static_cast<UINT>(w);
+    height = static_cast<UINT>(h);
+    if (p.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE) surface.DisableVsync();
+    DefaultState(state, width, height);
+    return D3D_OK;
+  }
+
+  HRESULT Present() override {
+    if (inScene) return D3DERR_INVALIDCALL;
+    surface.SwapBuffers();
+    return D3D_OK;
+  }
+
+  HRESULT BeginScene() override {
+    if (inScene) return D3DERR_INVALIDCALL;
+    inScene = true;
+    return D3D_OK;
+  }
+
+  HRESULT EndScene() override {
+    if (!inScene) return D3DERR_INVALIDCALL;
+    inScene = false;
+    glFlush();
+    return D3D_OK;
+  }
+
+  HRESULT Clear(DWORD flags, D3DCOLOR colour, float z, DWORD stencil) override {
+    ApplyViewport();
+    glDisable(GL_SCISSOR_TEST);
+    GLbitfield mask = 0;
+    if (flags & D3DCLEAR_TARGET) {
+      float c[4];
+      ColourOf(colour, c);
+      glClearColor(c[0], c[1], c[2], c[3]);
+      glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+      mask |= GL_COLOR_BUFFER_BIT;
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+      glClearDepth(z);
+      glDepthMask(GL_TRUE);
+      mask |= GL_DEPTH_BUFFER_BIT;
+    }
+    if (flags & D3DCLEAR_STENCIL) {
+      glClearStencil(static_cast<GLint>(stencil));
+      glStencilMask(~0u);
+      mask |= GL_STENCIL_BUFFER_BIT;
+    }
+    // The viewport alone limits a Direct3D clear.
+    if (state.viewport.X != 0 || state.viewport.Y != 0 || state.viewport.Width != width ||
+        state.viewport.Height != height) {
+      glEnable(GL_SCISSOR_TEST);
+      glScissor(static_cast<GLint>(state.viewport.X),
+                static_cast<GLint>(height) -
+                    static_cast<GLint>(state.viewport.Y + state.viewport.Height),
+                static_cast<GLsizei>(state.viewport.Width),
+                static_cast<GLsizei>(state.viewport.Height));
+    }
+    glClear(mask);
+    glDisable(GL_SCISSOR_TEST);
+    return D3D_OK;
+  }
+
+  // --- state blocks
+
+  HRESULT CreateStateBlock(D3DSTATEBLOCKTYPE, StateBlockPtr& block) override {
+    block.reset();
+    if (recording) return D3DERR_INVALIDCALL;
+    auto made = std::make_unique<GLStateBlock>();
+    made->device = this;
+    made->live = live;
+    made->all = true;
+    made->snapshot = state;
+    block = std::move(made);
+    return D3D_OK;
+  }
+
+  HRESULT BeginStateBlock() override {
+    if (recording) return D3DERR_INVALIDCALL;
+    recording = std::make_unique<GLStateBlock>();
+    recording->device = this;
+    recording->live = live;
+    return D3D_OK;
+  }
+
+  HRESULT EndStateBlock(StateBlockPtr& block) override {
+    block.reset();
+    if (!recording) return D3DERR_INVALIDCALL;
+    block = std::move(recording);
+    return D3D_OK;
+  }
+
+  // Records the call while a block is open; true when it was recorded.
+  template <class F>
+  bool Recorded(F call) {
+    if (!recording) return false;
+    recording->calls.push_back(std::move(call));
+    return true;
+  }
+
+  // --- states
+
+  HRESULT SetRenderState(D3DRENDERSTATETYPE s, DWORD value) override {
+    if (s >= D3DRS_MAX) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.SetRenderState(s, value); })) state.render[s] = value;
+    return D3D_OK;
+  }
+
+  HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE t, DWORD value) override {
+    if (t >= D3DTSS_MAX || stage >= 8) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.SetTextureStageState(stage, t, value); }) && stage == 0) {
+      state.stage[t] = value;
+    }
+    return D3D_OK;
+  }
+
+  HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE t, DWORD value) override {
+    if (t >= D3DSAMP_MAX || sampler >= 16) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.SetSamplerState(sampler, t, value); }) && sampler == 0) {
+      state.sampler[t] = value;
+    }
+    return D3D_OK;
+  }
+
+  HRESULT SetTexture(DWORD stage, Texture* texture) override {
+    if (stage >= 8) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.SetTexture(stage, texture); }) && stage == 0) {
+      state.texture = texture;
+    }
+    return D3D_OK;
+  }
+
+  HRESULT SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX& m) override {
+    if (t != D3DTS_WORLD && t != D3DTS_VIEW && t != D3DTS_PROJECTION) return D3DERR_INVALIDCALL;
+    if (Recorded([=](GLDevice& d) { d.SetTransform(t, m); })) return D3D_OK;
+    (t == D3DTS_WORLD ? state.world : t == D3DTS_VIEW ? state.view : state.projection) = m;
+    return D3D_OK;
+  }
+
+  HRESULT SetMaterial(const D3DMATERIAL9& m) override {
+    if (!Recorded([=](GLDevice& d) { d.SetMaterial(m); })) state.material = m;
+    return D3D_OK;
+  }
+
+  HRESULT SetLight(DWORD index, const D3DLIGHT9& light) override {
+    if (index >= kMaxLights) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.SetLight(index, light); })) state.lights[index] = light;
+    return D3D_OK;
+  }
+
+  HRESULT LightEnable(DWORD index, BOOL enable) override {
+    if (index >= kMaxLights) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.LightEnable(index, enable); })) {
+      state.lightOn[index] = enable != 0;
+    }
+    return D3D_OK;
+  }
+
+  HRESULT SetClipPlane(DWORD index, const float plane[4]) override {
+    if (index != 0 || !plane) return D3DERR_INVALIDCALL;
+    const float p[4] = {plane[0], plane[1], plane[2], plane[3]};
+    if (!Recorded([=](GLDevice& d) { d.SetClipPlane(index, p); })) {
+      std::memcpy(state.clipPlane, p, sizeof p);
+    }
+    return D3D_OK;
+  }
+
+  HRESULT SetFVF(DWORD fvf) override {
+    if (!Recorded([=](GLDevice& d) { d.SetFVF(fvf); })) state.fvf = fvf;
+    return D3D_OK;
+  }
+
+  HRESULT SetViewport(const D3DVIEWPORT9& v) override {
+    if (v.Width == 0 || v.Height == 0 || v.X + v.Width > width || v.Y + v.Height > height) {
+      return D3DERR_INVALIDCALL;
+    }
+    if (!Recorded([=](GLDevice& d) { d.SetViewport(v); })) state.viewport = v;
+    return D3D_OK;
+  }
+
+  HRESULT GetViewport(D3DVIEWPORT9& v) override {
+    v = state.viewport;
+    return D3D_OK;
+  }
+
+  // --- resources
+
+  HRESULT CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL,
+                             VertexBufferPtr& buffer) override {
+    buffer.reset();
+    if (length == 0) return D3DERR_INVALIDCALL;
+    glGetError();
+    auto made = std::make_unique<GLVertexBuffer>(live, length, fvf);
+    if (glGetError() == GL_OUT_OF_MEMORY) return D3DERR_OUTOFVIDEOMEMORY;
+    buffer = std::move(made);
+    return D3D_OK;
+  }
+
+  HRESULT CreateIndexBuffer(UINT length, DWORD, D3DFORMAT format, D3DPOOL,
+                            IndexBufferPtr& buffer) override {
+    buffer.reset();
+    if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)) {
+      return D3DERR_INVALIDCALL;
+    }
+    glGetError();
+    auto made = std::make_unique<GLIndexBuffer>(live, length, format);
+    if (glGetError() == GL_OUT_OF_MEMORY) return D3DERR_OUTOFVIDEOMEMORY;
+    buffer = std::move(made);
+    return D3D_OK;
+  }
+
+  HRESULT CreateTexture(UINT w, UINT h, UINT levels, DWORD, D3DFORMAT format, D3DPOOL,
+                        TexturePtr& texture) override {
+    texture.reset();
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (w == 0 || h == 0 || w > static_cast<UINT>(maxSize) || h > static_cast<UINT>(maxSize) ||
+        levels > 1 || (format != D3DFMT_A8R8G8B8 && format != D3DFMT_A8)) {
+      return D3DERR_INVALIDCALL;
+    }
+    glGetError();
+    auto made = std::make_unique<GLTexture>(live, w, h, format);
+    if (glGetError() == GL_OUT_OF_MEMORY) return D3DERR_OUTOFVIDEOMEMORY;
+    texture = std::move(made);
+    return D3D_OK;
+  }
+
+  // --- geometry
+
+  HRESULT SetStreamSource(UINT stream, VertexBuffer* buffer, UINT offset, UINT stride) override {
+    if (stream != 0) return D3DERR_INVALIDCALL;
+    if (!Recorded([=](GLDevice& d) { d.SetStreamSource(stream, buffer, offset, stride); })) {
+      state.stream = buffer;
+      state.streamOffset = offset;
+      state.streamStride = stride;
+    }
+    return D3D_OK;
+  }
+
+  HRESULT SetIndices(IndexBuffer* buffer) override {
+    if (!Recorded([=](GLDevice& d) { d.SetIndices(buffer); })) state.indices = buffer;
+    return D3D_OK;
+  }
+
+  HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT count) override {
+    auto* vb = static_cast<GLVertexBuffer*>(state.stream);
+    const UINT vertices = VerticesForPrimitives(type, count);
+    if (!vb || vertices == 0 || !Prepare(vb->name, state.streamOffset, state.streamStride)) {
+      return D3DERR_INVALIDCALL;
+    }
+    if (Lines(type)) {
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
+      glDrawElementsBaseVertex(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT,
+                               nullptr, static_cast<GLint>(startVertex));
+    } else {
+      glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex),
+                   static_cast<GLsizei>(vertices));
+    }
+    Finish();
+    return D3D_OK;
+  }
+
+  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT, UINT,
+                               UINT startIndex, UINT count) override {
+    auto* vb = static_cast<GLVertexBuffer*>(state.stream);
+    auto* ib = static_cast<GLIndexBuffer*>(state.indices);
+    const UINT indices = VerticesForPrimitives(type, count);
+    if (!vb || !ib || indices == 0 ||
+        static_cast<std::size_t>(startIndex) + indices > ib->bytes.size() / ib->IndexSize() ||
+        !Prepare(vb->name, state.streamOffset, state.streamStride)) {
+      return D3DERR_INVALIDCALL;
+    }
+    if (Lines(type)) {
+      GLsizei lineIndices = 0;
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Edges(startIndex, count, lineIndices));
+      glDrawElementsBaseVertex(GL_LINES, lineIndices, GL_UNSIGNED_INT, nullptr, baseVertex);
+    } else {
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->name);
+      glDrawElementsBaseVertex(
+          PrimitiveMode(type), static_cast<GLsizei>(indices),
+          ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+          reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()),
+          baseVertex);
+    }
+    Finish();
+    return D3D_OK;
+  }
+
+  HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data,
+                          UINT stride) override {
+    const UINT vertices = VerticesForPrimitives(type, count);
+    if (!data || vertices == 0 || stride == 0) return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_ARRAY_BUFFER, upVertices);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices) * stride, data,
+                 GL_STREAM_DRAW);
+    if (!Prepare(upVertices, 0, stride)) return D3DERR_INVALIDCALL;
+    if (Lines(type)) {
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
+      glDrawElements(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT, nullptr);
+    } else {
+      glDrawArrays(PrimitiveMode(type), 0, static_cast<GLsizei>(vertices));
+    }
+    Finish();
+    return D3D_OK;
+  }
+
+  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices,
+                                 UINT count, const void* indexData, D3DFORMAT indexFormat,
+                                 const void* vertexData, UINT stride) override {
+    const UINT indices = VerticesForPrimitives(type, count);
+    if (!indexData || !vertexData || indices == 0 || stride == 0 ||
+        (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32)) {
+      return D3DERR_INVALIDCALL;
+    }
+    const UINT indexSize = indexFormat == D3DFMT_INDEX32 ? 4 : 2;
+    glBindBuffer(GL_ARRAY_BUFFER, upVertices);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(minIndex + numVertices) * stride,
+                 vertexData, GL_STREAM_DRAW);
+    if (!Prepare(upVertices, 0, stride)) return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, upIndices);
+    if (Lines(type)) {
+      std::vector<std::uint32_t> lines;
+      if (indexSize == 4) {
+        AppendEdges(static_cast<const std::uint32_t*>(indexData), count, lines);
+      } else {
+        AppendEdges(static_cast<const std::uint16_t*>(indexData), count, lines);
+      }
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4),
+                   lines.data(), GL_STREAM_DRAW);
+      glDrawElements(GL_LINES, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
+    } else {
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices) * indexSize,
+                   indexData, GL_STREAM_DRAW);
+      glDrawElements(PrimitiveMode(type), static_cast<GLsizei>(indices),
+                     indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, nullptr);
+    }
+    Finish();
+    return D3D_OK;
+  }
+
+  State state;
+  std::unique_ptr<GLStateBlock> recording;
+
+ private:
+  static GLuint Compile(GLenum kind, const char* source) {
+    const GLuint shader = glCreateShader(kind);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint ok = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+      glDeleteShader(shader);
+      return 0;
+    }
+    return shader;
+  }
+
+  static GLuint BuildProgram() {
+    const GLuint vs = Compile(GL_VERTEX_SHADER, gl_shaders::kVertex);
+    const GLuint fs = Compile(GL_FRAGMENT_SHADER, gl_shaders::kFragment);
+    if (!vs || !fs) {
+      glDeleteShader(vs);
+      glDeleteShader(fs);
+      return 0;
+    }
+    const GLuint p = glCreateProgram();
+    glAttachShader(p, vs);
+    glAttachShader(p, fs);
+    glLinkProgram(p);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = 0;
+    glGetProgramiv(p, GL_LINK_STATUS, &ok);
+    if (!ok) {
+      glDeleteProgram(p);
+      return 0;
+    }
+    return p;
+  }
+
+  void LookUpUniforms() {
+    auto at = [this](const char* name) { return glGetUniformLocation(program, name); };
+    u = Uniforms{at("uPretransformed"), at("uHasNormal"), at("uHasColour"), at("uViewport"),
+                 at("uWorld"), at("uViewProjection"), at("uDepthBias"), at("uLighting"),
+                 at("uLightOn"), at("uNormalize"), at("uToLight"), at("uLightDiffuse"),
+                 at("uLightAmbient"), at("uGlobalAmbient"), at("uMaterialDiffuse"),
+                 at("uMaterialAmbient"), at("uMaterialEmissive"), at("uDiffuseFromVertex"),
+                 at("uClipOn"), at("uClipPlane"), at("uColourOp"), at("uColourArg1"),
+                 at("uColourArg2"), at("uAlphaOp"), at("uAlphaArg1"), at("uAlphaArg2"),
+                 at("uTextureFactor"), at("uHasTexture"), at("uTexture")};
+  }
+
+  bool Lines(D3DPRIMITIVETYPE type) const {
+    return state.render[D3DRS_FILLMODE] == D3DFILL_WIREFRAME && type == D3DPT_TRIANGLELIST;
+  }
+
+  // Line pairs over the edges of count consecutive triangles, starting at vertex 0.
+  GLuint ListEdges(UINT count) {
+    if (count > listEdgeTriangles) {
+      const UINT n = std::max(count, listEdgeTriangles * 2);
+      std::vector<std::uint32_t> lines;
+      lines.reserve(n * 6u);
+      for (std::uint32_t t = 0; t < n; ++t) {
+        const std::uint32_t a = 3 * t;
+        lines.insert(lines.end(), {a, a + 1, a + 1, a + 2, a + 2, a});
+      }
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, listEdges);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4),
+                   lines.data(), GL_STATIC_DRAW);
+      listEdgeTriangles = n;
+    }
+    return listEdges;
+  }
+
+  void ApplyViewport() {
+    const auto& v = state.viewport;
+    glViewport(static_cast<GLint>(v.X), static_cast<GLint>(height) - static_cast<GLint>(v.Y + v.Height),
+               static_cast<GLsizei>(v.Width), static_cast<GLsizei>(v.Height));
+    glDepthRange(v.MinZ, v.MaxZ);
+  }
+
+  // Vertex layout of the current FVF over buffer, then every state as GL state and uniforms.
+  bool Prepare(GLuint buffer, UINT offset, UINT stride) {
+    const DWORD fvf = state.fvf;
+    const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
+    const bool hasNormal = (fvf & D3DFVF_NORMAL) != 0;
+    const bool hasColour = (fvf & D3DFVF_DIFFUSE) != 0;
+    const bool hasTex = (fvf & D3DFVF_TEX1) != 0;
+    if (!(fvf & (D3DFVF_XYZ | D3DFVF_XYZRHW)) || stride == 0) return false;
+
+    glUseProgram(program);
+    glBindVertexArray(vao);
+    glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    std::uintptr_t at = offset;
+    auto pointer = [&](GLuint loc, GLint size, GLenum type, GLboolean norm, UINT bytes) {
+      glEnableVertexAttribArray(loc);
+      glVertexAttribPointer(loc, size, type, norm, static_cast<GLsizei>(stride),
+                            reinterpret_cast<const void*>(at));
+      at += bytes;
+    };
+    pointer(0, pretransformed ? 4 : 3, GL_FLOAT, GL_FALSE, pretransformed ? 16 : 12);
+    if (hasNormal) pointer(1, 3, GL_FLOAT, GL_FALSE, 12);
+    else glDisableVertexAttribArray(1);
+    if (hasColour) pointer(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
+    else glDisableVertexAttribArray(2);
+    if (fvf & D3DFVF_SPECULAR) at += 4;
+    if (hasTex) pointer(3, 2, GL_FLOAT, GL_FALSE, 8);
+    else glDisableVertexAttribArray(3);
+
+    const DWORD* rs = state.render;
+    ApplyViewport();
+    if (rs[D3DRS_ZENABLE]) {
+      glEnable(GL_DEPTH_TEST);
+      glDepthFunc(CompareFunc(rs[D3DRS_ZFUNC]));
+    } else {
+      glDisable(GL_DEPTH_TEST);
+    }
+    glDepthMask(rs[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
+    if (rs[D3DRS_ALPHABLENDENABLE]) {
+      glEnable(GL_BLEND);
+      glBlendFunc(BlendFactor(rs[D3DRS_SRCBLEND]), BlendFactor(rs[D3DRS_DESTBLEND]));
+    } else {
+      glDisable(GL_BLEND);
+    }
+    // Window coordinates keep the screen's look (y up on the same picture), so a triangle
+    // that appears counter-clockwise is GL_CCW: D3DCULL_CCW culls those.
+    if (rs[D3DRS_CULLMODE] == D3DCULL_CCW || rs[D3DRS_CULLMODE] == D3DCULL_CW) {
+      glEnable(GL_CULL_FACE);
+      glCullFace(GL_BACK);
+      glFrontFace(rs[D3DRS_CULLMODE] == D3DCULL_CCW ? GL_CW : GL_CCW);
+    } else {
+      glDisable(GL_CULL_FACE);
+    }
+    glPolygonMode(GL_FRONT_AND_BACK,
+                  rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
+                  : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
+                                                          : GL_FILL);
+
+    glUniform1i(u.pretransformed, pretransformed);
+    glUniform1i(u.hasNormal, hasNormal);
+    glUniform1i(u.hasColour, hasColour);
+    glUniform4f(u.viewport, static_cast<float>(state.viewport.X),
+                static_cast<float>(state.viewport.Y), static_cast<float>(state.viewport.Width),
+                static_cast<float>(state.viewport.Height));
+    D3DXMATRIX viewProjection;
+    D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
+    glUniformMatrix4fv(u.world, 1, GL_FALSE, &state.world.m[0][0]);
+    glUniformMatrix4fv(u.viewProjection, 1, GL_FALSE, &viewProjection.m[0][0]);
+    glUniform1f(u.depthBias, DwordToFloat(rs[D3DRS_DEPTHBIAS]));
+
+    const bool lighting = rs[D3DRS_LIGHTING] != 0 && !pretransformed;
+    glUniform1i(u.lighting, lighting);
+    if (lighting) {
+      // One directional light: the first enabled one.
+      int light = -1;
+      for (int i = 0; i < kMaxLights && light < 0; ++i) {
+        if (state.lightOn[i] && state.lights[i].Type == D3DLIGHT_DIRECTIONAL) light = i;
+      }
+      glUniform1i(u.lightOn, light >= 0);
+      glUniform1i(u.normalize, rs[D3DRS_NORMALIZENORMALS] != 0);
+      if (light >= 0) {
+        const D3DLIGHT9& l = state.lights[light];
+        D3DXVECTOR3 to{-l.Direction.x, -l.Direction.y, -l.Direction.z};
+        D3DXVec3Normalize(&to, &to);
+        glUniform3f(u.toLight, to.x, to.y, to.z);
+        glUniform4fv(u.lightDiffuse, 1, &l.Diffuse.r);
+        glUniform4fv(u.lightAmbient, 1, &l.Ambient.r);
+      }
+      float ambient[4];
+      ColourOf(rs[D3DRS_AMBIENT], ambient);
+      glUniform4fv(u.globalAmbient, 1, ambient);
+      glUniform4fv(u.materialDiffuse, 1, &state.material.Diffuse.r);
+      glUniform4fv(u.materialAmbient, 1, &state.material.Ambient.r);
+      glUniform4fv(u.materialEmissive, 1, &state.material.Emissive.r);
+      // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour, when there is one.
+      glUniform1i(u.diffuseFromVertex, hasColour && rs[D3DRS_COLORVERTEX] != 0);
+    }
+    const bool clip = (rs[D3DRS_CLIPPLANEENABLE] & D3DCLIPPLANE0) != 0 && !pretransformed;
+    glUniform1i(u.clipOn, clip);
+    glUniform4fv(u.clipPlane, 1, state.clipPlane);
+
+    const DWORD* ts = state.stage;
+    glUniform1i(u.colourOp, static_cast<GLint>(ts[D3DTSS_COLOROP]));
+    glUniform1i(u.colourArg1, static_cast<GLint>(ts[D3DTSS_COLORARG1]));
+    glUniform1i(u.colourArg2, static_cast<GLint>(ts[D3DTSS_COLORARG2]));
+    glUniform1i(u.alphaOp, static_cast<GLint>(ts[D3DTSS_ALPHAOP]));
+    glUniform1i(u.alphaArg1, static_cast<GLint>(ts[D3DTSS_ALPHAARG1]));
+    glUniform1i(u.alphaArg2, static_cast<GLint>(ts[D3DTSS_ALPHAARG2]));
+    float factor[4];
+    ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
+    glUniform4fv(u.textureFactor, 1, factor);
+    auto* texture = static_cast<GLTexture*>(state.texture);
+    glUniform1i(u.hasTexture, texture != nullptr && hasTex);
+    glUniform1i(u.texture, 0);
+    if (texture) {
+      glActiveTexture(GL_TEXTURE0);
+      glBindTexture(GL_TEXTURE_2D, texture->name);
+      const DWORD* ss = state.sampler;
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER,
+                      ss[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                      ss[D3DSAMP_MINFILTER] == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S,
+                      ss[D3DSAMP_ADDRESSU] == D3DTADDRESS_CLAMP ? GL_CLAMP_TO_EDGE : GL_REPEAT);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T,
+                      ss[D3DSAMP_ADDRESSV] == D3DTADDRESS_CLAMP ? GL_CLAMP_TO_EDGE : GL_REPEAT);
+    }
+    return true;
+  }
+
+  void Finish() { glPolygonMode(GL_FRONT_AND_BACK, GL_FILL); }
+
+  Surface& surface;
+  std::shared_ptr<Liveness> live;
+  D3DPRESENT_PARAMETERS parameters;
+  UINT width = 0, height = 0;
+  bool inScene = false;
+  GLuint program = 0, vao = 0, upVertices = 0, upIndices = 0, listEdges = 0;
+  UINT listEdgeTriangles = 0;
+  Uniforms u{};
+};
+
+HRESULT GLStateBlock::Apply() {
+  if (!live->alive) return D3DERR_INVALIDCALL;
+  if (all) {
+    device->state = snapshot;
+  } else {
+    for (auto& call : calls) call(*device);
+  }
+  return D3D_OK;
+}
+
+HRESULT GLStateBlock::Capture() {
+  if (!live->alive) return D3DERR_INVALIDCALL;
+  if (all) snapshot = device->state;
+  return D3D_OK;
+}
+
+}  // namespace
+
+HRESULT CreateGLDevice(Surface& surface, const D3DPRESENT_PARAMETERS& parameters,
+                       std::unique_ptr<Device>& device) {
+  device.reset();
+  auto made = std::make_unique<GLDevice>(surface);
+  const HRESULT hr = made->Init(parameters);
+  if (Failed(hr)) return hr;
+  device = std::move(made);
+  return D3D_OK;
+}
+
+}  // namespace gfx

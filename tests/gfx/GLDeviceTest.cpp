@@ -1,0 +1,291 @@
+// The OpenGL device draws what the Direct3D states mean: checked by reading pixels back
+// from a real X server (Xvfb + Mesa's software renderer).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "gfx/Device.h"
+#include "gfx/Math.h"
+#include "tests/gfx/GLTestSurface.h"
+
+namespace {
+
+using namespace gfx;
+using gfx_test::Blue;
+using gfx_test::Green;
+using gfx_test::Red;
+
+constexpr int kSize = 64;
+constexpr D3DCOLOR kBackground = 0xFF000000;
+
+struct SceneVertex {  // FVF 0x52
+  float x, y, z;
+  float nx, ny, nz;
+  D3DCOLOR colour;
+};
+static_assert(sizeof(SceneVertex) == 28);
+
+struct ScreenVertex {  // FVF 0x44
+  float x, y, z, rhw;
+  D3DCOLOR colour;
+};
+
+class GLDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(surface.Create(kSize, kSize)) << surface.error;
+    D3DPRESENT_PARAMETERS p;
+    p.BackBufferWidth = kSize;
+    p.BackBufferHeight = kSize;
+    p.EnableAutoDepthStencil = 1;
+    p.AutoDepthStencilFormat = D3DFMT_D16;
+    ASSERT_EQ(CreateGLDevice(surface, p, device), D3D_OK);
+  }
+
+  // Orthographic camera: world x, y in -1..1 fill the window, depth 0..10.
+  void OrthoCamera() {
+    D3DXMATRIX m;
+    D3DXMatrixIdentity(&m);
+    device->SetTransform(D3DTS_WORLD, m);
+    device->SetTransform(D3DTS_VIEW, m);
+    D3DXMatrixOrthoLH(&m, 2, 2, 0, 10);
+    device->SetTransform(D3DTS_PROJECTION, m);
+  }
+
+  VertexBufferPtr Buffer(const std::vector<SceneVertex>& vertices) {
+    VertexBufferPtr vb;
+    EXPECT_EQ(device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * 28),
+                                         D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, vb),
+              D3D_OK);
+    void* data = nullptr;
+    EXPECT_EQ(vb->Lock(0, 0, &data, 0), D3D_OK);
+    std::memcpy(data, vertices.data(), vertices.size() * 28);
+    EXPECT_EQ(vb->Unlock(), D3D_OK);
+    return vb;
+  }
+
+  void Draw(VertexBuffer* vb, UINT triangles) {
+    device->SetFVF(0x52);
+    device->SetStreamSource(0, vb, 0, 28);
+    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles), D3D_OK);
+  }
+
+  void Unlit() {
+    device->SetRenderState(D3DRS_LIGHTING, 0);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  }
+
+  std::uint32_t Pixel(int x, int y) { return surface.ReadPixel(x, y); }
+
+  gfx_test::GLTestSurface surface;
+  std::unique_ptr<Device> device;
+};
+
+// Clockwise on screen (left-bottom, top, right-bottom), facing the camera at -z.
+std::vector<SceneVertex> Triangle(float z, D3DCOLOR colour, float x0 = -0.5f, float x1 = 0.5f) {
+  const float xm = (x0 + x1) / 2;
+  return {{x0, -0.5f, z, 0, 0, -1, colour}, {xm, 0.5f, z, 0, 0, -1, colour},
+          {x1, -0.5f, z, 0, 0, -1, colour}};
+}
+
+std::vector<SceneVertex> Reversed(std::vector<SceneVertex> v) {
+  std::swap(v[1], v[2]);
+  return v;
+}
+
+TEST_F(GLDeviceTest, LitTriangleFollowsDirect3DLightingFormula) {
+  OrthoCamera();
+  D3DMATERIAL9 material;
+  material.Diffuse = material.Ambient = material.Specular = {1, 1, 1, 1};
+  material.Power = 10;
+  device->SetMaterial(material);
+  D3DLIGHT9 light;
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Diffuse = {1, 1, 1, 1};
+  light.Direction = {0.3f, -0.1f, 1.0f};  // not normalised: the device normalises it
+  device->SetLight(0, light);
+  device->LightEnable(0, 1);
+  device->SetRenderState(D3DRS_LIGHTING, 1);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+
+  const D3DCOLOR colour = 0xFFC08040;
+  auto vb = Buffer(Triangle(1, colour));
+  // Reset keeps the managed buffer's contents but forgets every state.
+  D3DPRESENT_PARAMETERS p;
+  p.BackBufferWidth = kSize;
+  p.BackBufferHeight = kSize;
+  ASSERT_EQ(device->Reset(p), D3D_OK);
+  OrthoCamera();
+  device->SetMaterial(material);
+  device->SetLight(0, light);
+  device->LightEnable(0, 1);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+
+  ASSERT_EQ(device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0), D3D_OK);
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  Draw(vb.get(), 1);
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+
+  // diffuse = vertex colour x light x max(0, N . L), L pointing to the light.
+  const float nDotL = 1.0f / std::sqrt(0.3f * 0.3f + 0.1f * 0.1f + 1.0f);
+  const std::uint32_t got = Pixel(32, 40);
+  EXPECT_NEAR(Red(got), 0xC0 * nDotL, 2);
+  EXPECT_NEAR(Green(got), 0x80 * nDotL, 2);
+  EXPECT_NEAR(Blue(got), 0x40 * nDotL, 2);
+  EXPECT_EQ(Pixel(2, 2), kBackground);
+}
+
+// D3DCULL_CCW removes triangles whose corners appear counter-clockwise on screen.
+TEST_F(GLDeviceTest, CullModeFollowsOnScreenWinding) {
+  struct Case {
+    DWORD cull;
+    bool clockwise;
+    bool drawn;
+  };
+  const Case cases[] = {
+      {D3DCULL_CCW, true, true},  {D3DCULL_CCW, false, false}, {D3DCULL_CW, true, false},
+      {D3DCULL_CW, false, true},  {D3DCULL_NONE, false, true}, {D3DCULL_NONE, true, true},
+  };
+  auto cw = Buffer(Triangle(1, 0xFFFF0000));
+  auto ccw = Buffer(Reversed(Triangle(1, 0xFFFF0000)));
+  for (const auto& c : cases) {
+    OrthoCamera();
+    Unlit();
+    device->SetRenderState(D3DRS_CULLMODE, c.cull);
+    device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+    device->BeginScene();
+    Draw(c.clockwise ? cw.get() : ccw.get(), 1);
+    device->EndScene();
+    EXPECT_EQ(Pixel(32, 40), c.drawn ? 0xFFFF0000 : kBackground)
+        << "cull " << c.cull << " clockwise " << c.clockwise;
+  }
+}
+
+// The plane keeps the side where its value is >= 0; switched off, it clips nothing (Mesa
+// clips on a written distance even when the GL plane is disabled).
+TEST_F(GLDeviceTest, ClipPlaneRemovesTheNearSide) {
+  std::vector<SceneVertex> two = Triangle(2, 0xFF00FF00, -1.0f, 0.0f);  // near, left
+  const auto far = Triangle(6, 0xFF0000FF, 0.0f, 1.0f);                 // far, right
+  two.insert(two.end(), far.begin(), far.end());
+  auto vb = Buffer(two);
+  const float plane[4] = {0, 0, 1, -4};  // keep z >= 4
+  for (const bool on : {true, false}) {
+    OrthoCamera();
+    Unlit();
+    device->SetClipPlane(0, plane);
+    device->SetRenderState(D3DRS_CLIPPLANEENABLE, on ? 1 : 0);
+    device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+    device->BeginScene();
+    Draw(vb.get(), 2);
+    device->EndScene();
+    EXPECT_EQ(Pixel(16, 40), on ? kBackground : 0xFF00FF00) << on;
+    EXPECT_EQ(Pixel(48, 40), 0xFF0000FF) << on;
+  }
+}
+
+// The engine's overlay: the same triangles again in wireframe, white from the texture
+// factor, pulled towards the camera by the depth bias, drawn through 32-bit indices.
+TEST_F(GLDeviceTest, WhiteWireOverlayOverSolid) {
+  std::vector<SceneVertex> quad = {{-0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000},
+                                   {-0.75f, 0.75f, 5, 0, 0, -1, 0xFFFF0000},
+                                   {0.75f, 0.75f, 5, 0, 0, -1, 0xFFFF0000},
+                                   {0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000}};
+  auto vb = Buffer(quad);
+  IndexBufferPtr ib;
+  ASSERT_EQ(device->CreateIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, ib),
+            D3D_OK);
+  void* data = nullptr;
+  ASSERT_EQ(ib->Lock(0, 0, &data, 0), D3D_OK);
+  const std::uint32_t indices[6] = {0, 1, 2, 0, 2, 3};
+  std::memcpy(data, indices, sizeof indices);
+  ASSERT_EQ(ib->Unlock(), D3D_OK);
+
+  OrthoCamera();
+  Unlit();
+  device->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
+  device->SetFVF(0x52);
+  device->SetStreamSource(0, vb.get(), 0, 28);
+  device->SetIndices(ib.get());
+  device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+  device->BeginScene();
+  device->SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(0.0f));
+  device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+  ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
+  device->SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(-0.0001f));
+  device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+  ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
+  device->EndScene();
+
+  // The diagonal from (-0.75, -0.75) to (0.75, 0.75) runs through the centre.
+  EXPECT_EQ(Pixel(32, 32) | Pixel(31, 32) | Pixel(32, 31), 0xFFFFFFFF);
+  // Interiors stay red, off the edges.
+  EXPECT_EQ(Pixel(20, 32), 0xFFFF0000);
+  EXPECT_EQ(Pixel(44, 32), 0xFFFF0000);
+  // The left edge at x = -0.75 (pixel column 8).
+  int white = 0;
+  for (int x = 6; x <= 10; ++x) white += Pixel(x, 32) == 0xFFFFFFFF;
+  EXPECT_GE(white, 1);
+  EXPECT_EQ(Pixel(2, 32), kBackground);
+}
+
+// Pre-transformed vertices are pixels, y down; alpha blending with source alpha.
+TEST_F(GLDeviceTest, PretransformedRectangleBlendsOverTheScene) {
+  device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000, 0, 0);
+  device->BeginScene();
+  device->SetRenderState(D3DRS_ZENABLE, 0);
+  device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+  device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  device->SetFVF(0x44);
+  device->SetTexture(0, nullptr);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  const ScreenVertex v[4] = {{0, 0, 0, 1, 0x40000000},
+                             {64, 0, 0, 1, 0x40000000},
+                             {64, 32, 0, 1, 0x40000000},
+                             {0, 32, 0, 1, 0x40000000}};
+  const std::uint16_t i[6] = {0, 1, 3, 1, 3, 2};
+  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, i, D3DFMT_INDEX16, v, 20),
+            D3D_OK);
+  device->EndScene();
+  EXPECT_NEAR(Red(Pixel(0, 0)), 0xFF * (1 - 0x40 / 255.0), 1.5);  // top row is y = 0
+  EXPECT_NEAR(Red(Pixel(63, 31)), 0xFF * (1 - 0x40 / 255.0), 1.5);
+  EXPECT_EQ(Pixel(10, 32), 0xFFFF0000);  // the rectangle ends above row 32
+}
+
+TEST_F(GLDeviceTest, StateBlocksRecordAndApply) {
+  StateBlockPtr all;
+  ASSERT_EQ(device->CreateStateBlock(D3DSBT_ALL, all), D3D_OK);  // defaults: cull CCW
+  ASSERT_EQ(device->BeginStateBlock(), D3D_OK);
+  device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  StateBlockPtr none;
+  ASSERT_EQ(device->EndStateBlock(none), D3D_OK);
+  ASSERT_TRUE(none);
+
+  auto ccw = Buffer(Reversed(Triangle(1, 0xFFFF0000)));
+  auto drawn = [&](StateBlock& block) {
+    EXPECT_EQ(block.Apply(), D3D_OK);
+    OrthoCamera();
+    Unlit();
+    device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+    Draw(ccw.get(), 1);
+    return Pixel(32, 40) != kBackground;
+  };
+  EXPECT_FALSE(drawn(*all));   // recording did not change the device
+  EXPECT_TRUE(drawn(*none));
+  EXPECT_FALSE(drawn(*all));
+}
+
+}  // namespace
