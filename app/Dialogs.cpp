@@ -46,6 +46,9 @@ void PumpGtk() {
 
 bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path,
                     int* filterIndex) {
+  // GTK would otherwise switch the process to the user's locale, and number reading
+  // (atof in the mesh and configuration readers) would then expect a decimal comma.
+  gtk_disable_setlocale();
   if (!gtk_init_check(nullptr, nullptr)) return false;
   const std::string titleUtf8 = cp1250::ToUtf8(title);
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
