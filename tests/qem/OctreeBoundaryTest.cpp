@@ -1,0 +1,289 @@
+// The octree (split rule, child table, limits) and boundary extraction (matching rule,
+// output order), with the face-grouping search held to the octree search.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "qem/Boundary.h"
+#include "qem/Octree.h"
+#include "qem/Prepare.h"
+#include "tests/qem/QemTestUtil.h"
+#include "tools/qem-generate/Generate.h"
+#include "qem/QEM.h"
+
+namespace {
+
+using qemtest::Tet;
+
+// A document whose vertices already span the cube -1..1 (two corner vertices that no
+// element uses), so preparation leaves every position as given.
+struct Cube {
+  std::vector<qem::Vertex> vertices = {{-1, -1, -1}, {1, 1, 1}};
+  std::vector<std::vector<qem::Triangle>> elements;
+
+  // A small tetrahedron with its lowest corner at (x, y, z) and edges of size s.
+  void AddTet(float x, float y, float z, float s) {
+    const auto first = static_cast<std::uint32_t>(vertices.size());
+    vertices.push_back({x, y, z});
+    vertices.push_back({x + s, y, z});
+    vertices.push_back({x, y + s, z});
+    vertices.push_back({x, y, z + s});
+    elements.push_back(Tet(first, first + 1, first + 2, first + 3));
+  }
+
+  void Build(qem::Document& doc, qem::LoadControl& control) const {
+    qemtest::Fill(doc, vertices, elements, {{0, std::vector<float>(vertices.size(), 0.0f)}});
+    qem::PrepareDocument(doc, control);
+    qem::BuildOctree(doc, control);
+  }
+};
+
+std::vector<const qem::OctreeNode*> Nodes(const qem::OctreeNode& root) {
+  std::vector<const qem::OctreeNode*> out = {&root};
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i]->children[0]) {
+      for (const auto& child : out[i]->children) out.push_back(child.get());
+    }
+  }
+  return out;
+}
+
+TEST(QemOctree, NineElementsStayInTheRoot) {
+  Cube cube;
+  for (int i = 0; i < 9; ++i) cube.AddTet(-0.9f + 0.2f * static_cast<float>(i), 0.5f, 0.5f, 0.05f);
+  qem::Document doc;
+  qem::LoadControl control;
+  cube.Build(doc, control);
+  ASSERT_TRUE(doc.octree);
+  EXPECT_FALSE(doc.octree->children[0]);
+  EXPECT_EQ(doc.octree->elements.size(), 9u);
+  EXPECT_EQ(control.progressCount.load(), 1u);
+}
+
+TEST(QemOctree, TwelveElementsOverTheOctantsSplitTheRootOnce) {
+  Cube cube;
+  for (int i = 0; i < 12; ++i) {
+    const int octant = i % 8;
+    const float x = (octant & 1) ? 0.5f : -0.5f, z = (octant & 2) ? 0.5f : -0.5f, y = (octant & 4) ? 0.5f : -0.5f;
+    cube.AddTet(x + 0.1f * static_cast<float>(i / 8), y, z, 0.05f);
+  }
+  qem::Document doc;
+  qem::LoadControl control;
+  cube.Build(doc, control);
+  const auto nodes = Nodes(*doc.octree);
+  EXPECT_EQ(nodes.size(), 9u);
+  EXPECT_EQ(control.progressCount.load(), 9u);
+  EXPECT_TRUE(doc.octree->elements.empty());
+  // Bit 0 upper x, bit 1 upper z, bit 2 upper y: element i went to child i % 8.
+  for (int child = 0; child < 8; ++child) {
+    const auto& list = doc.octree->children[child]->elements;
+    ASSERT_EQ(list.size(), child < 4 ? 2u : 1u) << child;
+    EXPECT_EQ(list[0], &doc.elements[child]);
+  }
+  const qem::OctreeNode& c6 = *doc.octree->children[6];  // lower x, upper z, upper y
+  EXPECT_EQ(c6.level, 1);
+  EXPECT_FLOAT_EQ(c6.box.min.x, -1.2f);
+  EXPECT_FLOAT_EQ(c6.box.max.x, 0.2f);
+  EXPECT_FLOAT_EQ(c6.box.min.y, -0.2f);
+  EXPECT_FLOAT_EQ(c6.box.min.z, -0.2f);
+  EXPECT_FLOAT_EQ(c6.centre.x, -0.5f);
+}
+
+TEST(QemOctree, ElementsAcrossTheMiddleStayInTheRoot) {
+  Cube cube;
+  for (int i = 0; i < 10; ++i) cube.AddTet(-0.5f, -0.9f + 0.1f * static_cast<float>(i), 0.3f, 1.0f);
+  qem::Document doc;
+  qem::LoadControl control;
+  cube.Build(doc, control);
+  EXPECT_FALSE(doc.octree->children[0]);
+  EXPECT_EQ(doc.octree->elements.size(), 10u);
+}
+
+TEST(QemOctree, BorderTouchingAndOverlappingChildren) {
+  Cube cube;
+  // Boxes reaching exactly to child 0's grown border (x up to 0.2): still child 0.
+  for (int i = 0; i < 5; ++i) cube.AddTet(0.1f, -0.9f + 0.1f * static_cast<float>(i), -0.9f, 0.1f);
+  // Boxes inside both child 0 and child 1 (x from -0.2 to 0.2): the lower number wins.
+  for (int i = 0; i < 5; ++i) cube.AddTet(-0.15f, -0.9f + 0.1f * static_cast<float>(i), -0.5f, 0.1f);
+  qem::Document doc;
+  qem::LoadControl control;
+  cube.Build(doc, control);
+  ASSERT_TRUE(doc.octree->children[0]);
+  EXPECT_TRUE(doc.octree->elements.empty());
+  const auto levels = qem::CountOctreeLevels(doc.octree.get());
+  EXPECT_EQ(levels[0], 0u);
+  for (const auto& child : doc.octree->children) {
+    if (child.get() != doc.octree->children[0].get()) {
+      EXPECT_TRUE(Nodes(*child).size() == 1 && child->elements.empty());
+    }
+  }
+}
+
+TEST(QemOctree, NoNodeDeeperThanLevelSix) {
+  Cube cube;
+  for (int i = 0; i < 200; ++i) cube.AddTet(0.5f + 1e-5f * static_cast<float>(i % 7), 0.5f, 0.5f, 1e-4f);
+  qem::Document doc;
+  qem::LoadControl control;
+  cube.Build(doc, control);
+  int deepest = 0;
+  std::size_t held = 0;
+  for (const auto* node : Nodes(*doc.octree)) {
+    deepest = std::max(deepest, node->level);
+    held += node->elements.size();
+  }
+  EXPECT_EQ(deepest, 6);
+  EXPECT_EQ(held, 200u);
+  const auto levels = qem::CountOctreeLevels(doc.octree.get());
+  EXPECT_EQ(levels[6], 200u);
+}
+
+TEST(QemOctree, ACancelLeavesThePartialTreeValid) {
+  Cube cube;
+  for (int i = 0; i < 50; ++i) cube.AddTet(-0.9f + 0.03f * static_cast<float>(i), 0.5f, 0.5f, 0.01f);
+  qem::Document doc;
+  qem::LoadControl control;
+  qemtest::Fill(doc, cube.vertices, cube.elements, {{0, std::vector<float>(cube.vertices.size(), 0.0f)}});
+  qem::PrepareDocument(doc, control);
+  control.Cancel();
+  qem::BuildOctree(doc, control);
+  EXPECT_FALSE(doc.octree->children[0]);
+  EXPECT_EQ(doc.octree->elements.size(), 50u);
+  EXPECT_EQ(control.progressCount.load(), 1u);
+}
+
+// ---- Boundary ---------------------------------------------------------------------------
+
+struct Found {
+  std::vector<std::pair<std::size_t, std::size_t>> faces;  // (element, triangle) in output order
+};
+
+// Runs both searches and checks that they agree; returns the result.
+Found Boundary(const std::vector<qem::Vertex>& vertices, const std::vector<std::vector<qem::Triangle>>& elements) {
+  Found result[2];
+  for (int method = 0; method < 2; ++method) {
+    qem::Document doc;
+    qem::LoadControl control;
+    qemtest::Fill(doc, vertices, elements, {{0, std::vector<float>(vertices.size(), 0.0f)}});
+    qem::ValidateDocument(doc, control);
+    EXPECT_FALSE(control.trace.IsPending());
+    qem::PrepareDocument(doc, control);
+    qem::BuildOctree(doc, control);
+    if (method == 0) {
+      qem::FindBoundary(doc, control);
+    } else {
+      qem::FindBoundaryInOctree(doc, control);
+    }
+    EXPECT_EQ(control.progressCount.load(), elements.size());
+    EXPECT_EQ(control.progressTotal.load(), elements.size());
+    EXPECT_EQ(doc.boundaryTriangles.size(), doc.boundaryElements.size());
+    for (std::size_t k = 0; k < doc.boundaryTriangles.size(); ++k) {
+      const qem::Element* owner = doc.boundaryElements[k];
+      const std::size_t e = static_cast<std::size_t>(
+          std::find_if(doc.elements.begin(), doc.elements.end(), [&](const qem::Element& x) { return &x == owner; }) -
+          doc.elements.begin());
+      const std::size_t t = static_cast<std::size_t>(doc.boundaryTriangles[k] - owner->triangles.data);
+      EXPECT_LT(t, owner->triangles.size());
+      result[method].faces.push_back({e, t});
+    }
+  }
+  EXPECT_EQ(result[0].faces, result[1].faces);
+  return result[0];
+}
+
+const std::vector<qem::Vertex> kFive = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {-1, -1, -1}};
+
+using Pairs = std::vector<std::pair<std::size_t, std::size_t>>;
+
+TEST(QemBoundary, OneTetrahedronIsAllBoundary) {
+  EXPECT_EQ(Boundary(kFive, {Tet(0, 1, 2, 3)}).faces, (Pairs{{0, 0}, {0, 1}, {0, 2}, {0, 3}}));
+}
+
+TEST(QemBoundary, ASharedFaceInAnyOrderIsLeftOutOfBoth) {
+  // Tetrahedra 0-1-2-3 and 1-2-3-4 share face 1-2-3, written 1 2 3 and 3 1 2.
+  const auto faces = Boundary(kFive, {{{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}}, {{3, 1, 2}, {1, 2, 4}, {1, 3, 4}, {2, 3, 4}}}).faces;
+  EXPECT_EQ(faces, (Pairs{{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {1, 3}}));
+}
+
+TEST(QemBoundary, DuplicatedVerticesDoNotShareTheFace) {
+  // Vertex 6 sits where vertex 3 does: same positions, different numbers.
+  auto vertices = kFive;
+  vertices.push_back(vertices[3]);
+  EXPECT_EQ(Boundary(vertices, {Tet(0, 1, 2, 3), Tet(4, 1, 2, 6)}).faces.size(), 8u);
+}
+
+TEST(QemBoundary, AFaceOfThreeElementsBelongsToNone) {
+  // Face 0-1-2 in three tetrahedra with apexes 3, 4 and 5.
+  const auto faces = Boundary(kFive, {Tet(0, 1, 2, 3), Tet(0, 1, 2, 4), Tet(0, 1, 2, 5)}).faces;
+  EXPECT_EQ(faces.size(), 9u);
+  for (const auto& [element, triangle] : faces) EXPECT_NE(triangle, 0u) << element;
+}
+
+TEST(QemBoundary, ATriangleTwiceInOneElementIsBoundaryTwice) {
+  EXPECT_EQ(Boundary(kFive, {{{0, 1, 2}, {0, 1, 2}, {0, 1, 3}, {1, 2, 3}}}).faces.size(), 4u);
+}
+
+TEST(QemBoundary, RepeatedVertexNumbersMatchAnyTriangleHoldingThem) {
+  // Element 0's triangle 1 1 2 uses vertices 1 and 2, which element 1's face 1 2 4 holds:
+  // not boundary. Its triangle 0 0 0 uses vertex 0, which only element 0 holds: boundary.
+  // Element 1's 3 3 1 is held by element 0's 0 1 3, but 0 1 3 is not matched back: a
+  // triangle of three different numbers needs all three in the other.
+  const auto faces =
+      Boundary(kFive, {{{1, 1, 2}, {0, 0, 0}, {0, 1, 3}, {1, 2, 3}}, {{1, 2, 4}, {1, 3, 4}, {2, 3, 4}, {3, 3, 1}}}).faces;
+  EXPECT_EQ(faces, (Pairs{{0, 1}, {0, 2}, {0, 3}, {1, 0}, {1, 1}, {1, 2}}));
+}
+
+TEST(QemBoundary, ACancelStopsAfterTheElementBeingProcessed) {
+  qem::Document doc;
+  qem::LoadControl control;
+  qemtest::Fill(doc, kFive, {Tet(0, 1, 2, 3), Tet(1, 2, 3, 4)}, {{0, std::vector<float>(6, 0.0f)}});
+  qem::PrepareDocument(doc, control);
+  qem::BuildOctree(doc, control);
+  control.Cancel();
+  qem::FindBoundary(doc, control);
+  EXPECT_EQ(doc.boundaryTriangles.size(), 3u);
+  EXPECT_EQ(control.progressCount.load(), 1u);
+}
+
+TEST(QemBoundary, GeneratedBoxesHaveTheirSurfaceAsBoundary) {
+  for (const bool hex : {false, true}) {
+    qemgen::Params params;
+    params.nx = 5, params.ny = 3, params.nz = 4, params.frames = 2, params.hexahedra = hex;
+    const std::string text = qemgen::GenerateQem(params);
+    qem::Document doc;
+    qem::LoadControl control;
+    qem::ParseDocumentText(text, "box", doc, control);
+    qem::ValidateDocument(doc, control);
+    ASSERT_FALSE(control.trace.IsPending());
+    qem::PrepareDocument(doc, control);
+    qem::BuildOctree(doc, control);
+    qem::FindBoundary(doc, control);
+    const std::size_t surface = 2 * 2 * (5 * 3 + 3 * 4 + 5 * 4);
+    EXPECT_EQ(doc.boundaryTriangles.size(), surface) << hex;
+    EXPECT_EQ(doc.elements.size(), qemgen::ElementCount(params));
+  }
+}
+
+TEST(QemBoundary, FaceGroupingAgreesWithTheOctreeOnRandomSoups) {
+  std::mt19937 random(12345);
+  for (int round = 0; round < 40; ++round) {
+    std::uniform_real_distribution<float> position(-5, 5);
+    const std::uint32_t vertexCount = 6 + random() % 30;
+    std::vector<qem::Vertex> vertices(vertexCount);
+    for (auto& v : vertices) v = {position(random), position(random), position(random)};
+    std::vector<std::vector<qem::Triangle>> elements;
+    const std::size_t elementCount = 1 + random() % 60;
+    for (std::size_t e = 0; e < elementCount; ++e) {
+      std::uint32_t a = random() % vertexCount, b = random() % vertexCount, c = random() % vertexCount,
+                    d = random() % vertexCount;
+      auto tet = Tet(a, b, c, d);
+      if (random() % 4 == 0) tet.push_back({b, a, b});  // a triangle with a repeated number
+      if (random() % 5 == 0) tet.push_back({d, c, a});  // one written twice
+      elements.push_back(tet);
+    }
+    SCOPED_TRACE(round);
+    Boundary(vertices, elements);
+  }
+}
+
+}  // namespace
