@@ -37,6 +37,8 @@ struct LoaderState {
   }
 };
 
+bool failNextThreadStart = false;
+
 LoaderState& State() {
   static LoaderState state;
   return state;
@@ -116,9 +118,18 @@ bool StartLoading(const std::string& path) {
     s.path = path;
     s.running = true;
   }
-  try {
-    s.thread = std::thread(LoaderThread);
-  } catch (const std::system_error&) {
+  // std::thread reports a failed start by throwing; that is the only exception taken here.
+  bool started = false;
+  if (failNextThreadStart) {
+    failNextThreadStart = false;
+  } else {
+    try {
+      s.thread = std::thread(LoaderThread);
+      started = true;
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!started) {
     std::lock_guard guard(s.lock);
     s.loadError = "Nie można uruchomić wątku wczytującego"_cp;
     s.stage = kStageFailed;
@@ -171,8 +182,12 @@ std::string GetLoadError() {
 std::string GetLoadStatusText() {
   std::uint32_t count = 0, total = 0;
   const std::int32_t stage = GetLoadStage(&count, &total);
+  return FormatLoadStatus(stage, count, total, stage == kStageFailed ? GetLoadError() : std::string());
+}
+
+std::string FormatLoadStatus(std::int32_t stage, std::uint32_t count, std::uint32_t total, const std::string& error) {
   if (stage == kStageNone || stage == kStageFinished) return {};
-  if (stage == kStageFailed) return "Błąd:\n"_cp + GetLoadError();
+  if (stage == kStageFailed) return "Błąd:\n"_cp + error;
   std::string text = "Wczytywanie pliku...";
   if (stage >= kStageValidating) text += "\nSprawdzanie i przygotowanie danych...";
   if (stage >= kStageOctree) text += "\nBudowanie drzewa ósemkowego..."_cp;
@@ -204,6 +219,8 @@ void DestroyCurrentDocument() {
     document = std::move(s.document);
   }
 }
+
+void FailNextThreadStartForTesting() { failNextThreadStart = true; }
 
 void ResetLoader() {
   LoaderState& s = State();

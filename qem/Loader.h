@@ -57,6 +57,10 @@ std::string GetLoadError();
 // error lines in stage 6; empty in stages 0 and 5. Hands pending read failures over too.
 std::string GetLoadStatusText();
 
+// The status text for a stage, its progress and the error text (what GetLoadStatusText
+// shows for the loader's current state).
+std::string FormatLoadStatus(std::int32_t stage, std::uint32_t count, std::uint32_t total, const std::string& error);
+
 // Moves the stream layer's lines of a file that could not be opened or read into the
 // global trace (once); true when it moved any. The queries above call it.
 bool HandOverReadErrors();
@@ -70,6 +74,9 @@ void DestroyCurrentDocument();
 // Back to the state before any load (tests): cancels and joins a running loader, frees
 // the document and clears the stage, progress, flags and texts.
 void ResetLoader();
+
+// Tests: make the next StartLoading behave as if the thread could not be created.
+void FailNextThreadStartForTesting();
 
 // The steps of one load, in order, as the loader thread runs them: reading, then, while
 // control.trace is clean and no cancel is requested, validation and preparation, the
