@@ -20,6 +20,8 @@ UINT FvfStride(DWORD fvf) {
   switch (fvf) {
     case D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE:
       return 28;
+    case D3DFVF_XYZ | D3DFVF_NORMAL:
+      return 24;
     case D3DFVF_XYZRHW | D3DFVF_DIFFUSE:
       return 20;
     case D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1:

@@ -67,7 +67,7 @@ inline constexpr DWORD D3DLOCK_DISCARD = 0x2000;
 //   0x52  = XYZ | NORMAL | DIFFUSE      28 bytes: position, normal, colour (the scene)
 //   0x44  = XYZRHW | DIFFUSE            20 bytes: x, y in pixels (y down), z, rhw, colour
 //   0x144 = XYZRHW | DIFFUSE | TEX1     28 bytes: the above plus u, v
-// Other combinations are refused with D3DERR_INVALIDCALL by the GL backend.
+// and 0x12 = XYZ | NORMAL (24 bytes) of the sphere mesh.
 
 inline constexpr DWORD D3DFVF_XYZ = 0x002;
 inline constexpr DWORD D3DFVF_XYZRHW = 0x004;
