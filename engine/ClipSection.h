@@ -1,0 +1,53 @@
+#pragma once
+// The clip plane and the cross-section. The plane stays fixed relative to the camera
+// (state.clipPlane, world coordinates; the device keeps the side where its value is >= 0),
+// moved along the view axis by the right-button drag. GenerateClipBuffers cuts every
+// element of the octree nodes the plane crosses, orders each element's cut points into a
+// convex polygon, and writes the section's vertex buffer, its fan triangles and its
+// outline into device buffers that only grow. RecolourSection rewrites the colours when
+// the display time changes. Main thread only; failures go to the global error trace.
+//
+// Index width: 16-bit indices while a section has at most 65 536 vertices; a larger one
+// switches both index buffers to 32-bit indices for the rest of the device's life, so big
+// meshes are cut correctly.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/EngineState.h"
+#include "engine/Geometry.h"
+
+namespace engine {
+
+// The cut of the document by plane P (model coordinates, normalised): per element one
+// polygon of its distinct cut points (tolerance tol) in angular order around s, as a fan of
+// triangles and a closed outline. Pure; the arrays are cleared first.
+struct SectionGeometry {
+  std::vector<Vec3> positions;
+  std::vector<SectionSource> sources;
+  std::vector<std::uint32_t> triangles;  // 3 indices each
+  std::vector<std::uint32_t> outline;    // 2 indices each
+};
+void CutDocument(const qem::Document& document, const Plane& P, const Vec3& s, float tol,
+                 SectionGeometry& out);
+
+// state.clipPlane expressed in the mesh's own coordinates (the world rotation undone),
+// normalised.
+Plane ModelClipPlane();
+
+// Rebuilds the section for the current rotation, plane and display time. Failures: the
+// create or lock message of the buffer concerned, then this function's location.
+void GenerateClipBuffers();
+
+// Rewrites the section's colours for state.displayTime. A failed lock records "Nie można
+// zablokować bufora wierzchołków obcięcia 1" only.
+void RecolourSection();
+
+// The right-button drag step: clipDistance moves by (dx + dy) / 1000 within [-sqrt 3,
+// sqrt 3], then the section is rebuilt and the status refreshed.
+void MoveClipPlane(int dx, int dy);
+
+// clipDistance copied into clipPlane, the plane normalised.
+void UpdateClipPlane();
+
+}  // namespace engine

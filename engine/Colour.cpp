@@ -1,0 +1,88 @@
+#include "engine/Colour.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace engine {
+
+namespace {
+// Truncation toward zero that stays defined for any float (NaN and huge values give 0).
+std::int32_t Truncate(float x) {
+  return x > -2147483648.0f && x < 2147483648.0f ? static_cast<std::int32_t>(x) : 0;
+}
+std::uint32_t Channel(float x) { return static_cast<std::uint32_t>(Truncate(x * 255)); }
+}  // namespace
+
+std::uint32_t HsvToRgb(float h, float s, float v) {
+  if (s == 0) {
+    const auto g = static_cast<std::uint32_t>(Truncate(v * 255));
+    return g * 0x10101u;
+  }
+  const float h6 = (h - std::floor(h)) * 6;
+  const float base = std::floor(h6);
+  const std::int32_t i = Truncate(base);
+  const float f = h6 - base;
+  const float p = v * (1 - s);
+  const float q = v * (1 - s * f);
+  const float t = v * (1 - s * (1 - f));
+  float r, g, b;
+  switch (i) {
+    case 0: r = v, g = t, b = p; break;
+    case 1: r = q, g = v, b = p; break;
+    case 2: r = p, g = v, b = t; break;
+    case 3: r = p, g = q, b = v; break;
+    case 4: r = t, g = p, b = v; break;
+    case 5: r = v, g = p, b = q; break;
+    default: return 0;
+  }
+  return Channel(r) << 16 | Channel(g) << 8 | Channel(b);
+}
+
+std::uint32_t LerpColour(std::uint32_t c0, std::uint32_t c1, float f) {
+  std::uint32_t result = 0xFF000000u;
+  for (int shift = 16; shift >= 0; shift -= 8) {
+    const auto x0 = static_cast<float>((c0 >> shift) & 0xFF);
+    const auto x1 = static_cast<float>((c1 >> shift) & 0xFF);
+    const auto x = static_cast<std::uint32_t>(Truncate(x0 + (x1 - x0) * f)) & 0xFF;
+    result |= x << shift;
+  }
+  return result;
+}
+
+std::uint32_t ValueColour(float value, float valueMin, float valueMax) {
+  const float r = valueMax - valueMin;
+  const float n = r > 0 ? (value - valueMin) / r : 0.0f;
+  const float hue = (1 - n) * 0.75f;
+  return HsvToRgb(hue, 1, 1);
+}
+
+ValueSampler::ValueSampler(const qem::Document& document, float t) {
+  const auto& frames = document.frames;
+  const std::size_t count = frames.size();
+  if (count == 0) return;  // nothing to sample; never asked for values then
+  if (t < document.timeMin) {
+    a = frames.front().values.data();
+    return;
+  }
+  if (t >= document.timeMax || count == 1) {
+    a = frames.back().values.data();
+    return;
+  }
+  std::size_t k = 0;
+  if (t == t && count > 2) {
+    const auto first = frames.begin() + 1;
+    const auto last = frames.begin() + static_cast<std::ptrdiff_t>(count - 1);
+    const auto after = std::upper_bound(first, last, t, [](float time, const qem::TimeFrame& frame) {
+      return time < frame.time;
+    });
+    k = static_cast<std::size_t>(after - frames.begin()) - 1;
+  }
+  const qem::TimeFrame& from = frames[k];
+  const qem::TimeFrame& to = frames[k + 1];
+  a = from.values.data();
+  b = to.values.data();
+  f = (t - from.time) / (to.time - from.time);
+  single = false;
+}
+
+}  // namespace engine

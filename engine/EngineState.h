@@ -1,0 +1,109 @@
+#pragma once
+// The engine's state: one instance per process (engine::state), read and written by the
+// engine's operations on the main thread only. engine::Engine itself carries no data.
+// Fields keep the names and initial values the engine's parts give them; tests may set
+// them directly and put everything back with ResetState.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gfx/Device.h"
+#include "gfx/Math.h"
+#include "qem/Document.h"
+
+namespace engine {
+
+// The vertex of every engine buffer: position and unit normal in normalised units, and the
+// diffuse colour (A8R8G8B8, blue in the low byte). Format code 0x52, stride 28.
+struct SceneVertex {
+  float x = 0, y = 0, z = 0;
+  float nx = 0, ny = 0, nz = 0;
+  std::uint32_t colour = 0;
+};
+static_assert(sizeof(SceneVertex) == 28);
+inline constexpr gfx::DWORD kSceneFvf = gfx::D3DFVF_XYZ | gfx::D3DFVF_NORMAL | gfx::D3DFVF_DIFFUSE;
+static_assert(kSceneFvf == 0x52);
+
+// Where one section vertex lies: on the edge from vertexA to vertexB, at fraction of its
+// length (0 at vertexA).
+struct SectionSource {
+  std::uint32_t vertexA = 0;
+  std::uint32_t vertexB = 0;
+  float fraction = 0;
+};
+static_assert(sizeof(SectionSource) == 12);
+
+inline constexpr float kSqrt3 = 1.7320508f;
+
+struct State {
+  // Camera and navigation.
+  float rotationX = -0.3f;
+  float rotationY = -0.7f;
+  bool orthographic = false;
+  bool playing = false;
+  bool leftDrag = false;
+  bool rightDrag = false;
+
+  // Boundary rendering.
+  gfx::VertexBufferPtr edgeBuffer;  // 3 vertices per boundary triangle
+  std::uint32_t edgeTriangleCount = 0;        // N of the last build
+  std::vector<std::uint32_t> edgeVertices;    // the vertex number of each entry, 3 N
+  float displayTime = 0;
+  bool cullingOn = true;
+  bool wireOverlayOn = true;
+  bool lightingOn = true;
+  bool sectionShown = true;
+
+  // Clip plane and cross-section.
+  float clipDistance = kSqrt3;
+  gfx::D3DXPLANE clipPlane{0, 0, 1, kSqrt3};
+  std::vector<SectionSource> clipSources;  // one per section vertex
+  gfx::VertexBufferPtr clipVertexBuffer;
+  gfx::IndexBufferPtr clipIndexBuffer;
+  gfx::IndexBufferPtr clipWireBuffer;
+  std::uint32_t clipVertexCapacity = 0;  // in vertices
+  std::uint32_t clipIndexCapacity = 0;   // in indices
+  std::uint32_t clipWireCapacity = 0;    // in indices
+  // Both index buffers use this format: 16-bit while the section's vertices fit, 32-bit
+  // once a section has more than 65 536 of them.
+  gfx::D3DFORMAT clipIndexFormat = gfx::D3DFMT_INDEX16;
+  std::uint32_t clipVertexCount = 0;
+  std::uint32_t clipTriangleCount = 0;
+  std::uint32_t clipLineCount = 0;
+
+  // Lifecycle.
+  std::string documentPath;
+  bool documentReady = false;
+  float statusClock = 0;
+
+  // Settings switched by commands and read nowhere else.
+  bool wireframeMode = false;
+  bool transparencyOn = false;
+  bool mapOn = true;
+  bool fogOn = true;
+  bool flyOn = false;
+  float numberSetting = 0;
+
+  // Status display.
+  std::string statusText;
+};
+
+extern State state;
+
+// Every field back to its initial value (device buffers released).
+void ResetState();
+
+// The loaded document: the loader's current document, or the one a test installed. Read it
+// only while documentReady is true.
+const qem::Document* CurrentDocument();
+// The loader's stage (5 = finished), or 5 while a test's document is installed.
+std::int32_t CurrentLoadStage();
+
+namespace test_seam {
+// Makes document the engine's document as if the loader had finished with it (null: back
+// to the loader's).
+void InstallDocument(const qem::Document* document);
+}  // namespace test_seam
+
+}  // namespace engine

@@ -1,0 +1,67 @@
+#include "engine/Status.h"
+
+#include <cmath>
+
+#include "Common_Code/Conversions.h"
+#include "Common_Code/Cp1250.h"
+#include "app/Profiler.h"
+#include "engine/EngineState.h"
+#include "framework/FrameObject.h"
+#include "qem/Loader.h"
+
+namespace engine {
+
+namespace {
+constexpr auto kHelp = "Sterowanie:\nLPM, PPM\nW, O, L\nEnter, Esc\nHome, End\nPgUp, PgDn, lewo, prawo\n`"_cp;
+const std::string helpStorage{std::string_view(kHelp)};
+}  // namespace
+
+const char* const kHelpText = helpStorage.c_str();
+StatusFont statusFont;
+
+void RefreshStatus() {
+  state.documentReady = CurrentLoadStage() == qem::kStageFinished;
+  const qem::Document* document = CurrentDocument();
+  if (state.documentReady && document) {
+    std::string text = "Węzłów: "_cp + ToText(document->VertexCount()) + "\nElementów: "_cp +
+                       ToText(static_cast<std::uint32_t>(document->elements.size()));
+    const float range = document->timeMax - document->timeMin;
+    if (range > 0) {
+      const float percent = (state.displayTime - document->timeMin) / range * 100;
+      text += "\nCzas: " + FormatFloat(state.displayTime, 'g', 6) + " (" +
+              FormatFloat(document->timeMin, 'g', 6) + "-" + FormatFloat(document->timeMax, 'g', 6) +
+              ") - " + FormatFloat(percent, 'g', 6) + "%";
+    }
+    state.statusText = std::move(text);
+  } else {
+    state.statusText = qem::GetLoadStatusText();
+  }
+}
+
+std::vector<TextDraw> StatusDraws(int width, int height, int charWidth, int charHeight, float fps) {
+  const std::string fpsText =
+      "FPS: " + ToText(static_cast<std::int32_t>(std::floor(fps + 0.5f)));
+  const int left = charWidth, top = charHeight, right = width - charWidth, bottom = height - charHeight;
+  std::vector<TextDraw> draws;
+  draws.push_back({state.statusText, static_cast<int>(state.statusText.size()), left, top, right,
+                   bottom, kDtWordBreak | kDtNoClip, 0xFFFFFF80u});
+  draws.push_back({fpsText, static_cast<int>(fpsText.size()), left, top, right, bottom,
+                   kDtBottom | kDtNoClip, 0xFFFFFFFFu});
+  draws.push_back({kHelpText, -1, left, top, right, bottom, kDtRight | kDtWordBreak | kDtNoClip,
+                   0xFF80FFFFu});
+  return draws;
+}
+
+void DrawStatus() {
+  Profiler::Begin("Stat");
+  if (statusFont.draw) {
+    const frame::DisplayMode mode = frame::GetDisplayMode();
+    for (const TextDraw& draw : StatusDraws(mode.width, mode.height, statusFont.charWidth,
+                                            statusFont.charHeight, frame::GetFps())) {
+      statusFont.draw(draw);
+    }
+  }
+  Profiler::End();
+}
+
+}  // namespace engine
