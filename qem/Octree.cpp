@@ -10,11 +10,6 @@ namespace {
 constexpr std::int32_t kDeepestSplitLevel = 5;
 constexpr std::size_t kFewestToSplit = 10;
 
-bool Contains(const Box& outer, const Box& inner) {
-  return outer.min.x <= inner.min.x && outer.min.y <= inner.min.y && outer.min.z <= inner.min.z &&
-         inner.max.x <= outer.max.x && inner.max.y <= outer.max.y && inner.max.z <= outer.max.z;
-}
-
 std::unique_ptr<OctreeNode> MakeChild(const OctreeNode& parent, int i, float pad) {
   const Float3 m = parent.box.min, c = parent.centre, M = parent.box.max;
   Box octant;
@@ -32,42 +27,73 @@ std::unique_ptr<OctreeNode> MakeChild(const OctreeNode& parent, int i, float pad
   return child;
 }
 
-void Split(const Document& doc, OctreeNode& node, LoadControl& control) {
-  control.Advance();
-  if (node.level > kDeepestSplitLevel || node.elements.size() < kFewestToSplit) return;
-  if (control.Cancelled()) return;
+// The build works on element numbers: each element's box is computed once, and a node's
+// elements are a range of `order` that the split regroups, stably, into the ranges of its
+// children followed by those that stay. The lists of the finished nodes hold the element
+// pointers in the order the elements arrived, as one list moved down node by node would.
+struct Build {
+  const std::vector<Element*>& elements;
+  std::vector<Box> boxes;
+  std::vector<std::uint32_t> order;
+  std::vector<std::uint32_t> scratch;
+  std::vector<std::uint8_t> target;
+  LoadControl& control;
 
-  const Box& b = node.box;
-  const float pad = 0.1f * std::max(b.max.x - b.min.x, std::max(b.max.y - b.min.y, b.max.z - b.min.z));
-  for (int i = 0; i < 8; ++i) node.children[i] = MakeChild(node, i, pad);
-
-  std::vector<Element*> kept;
-  bool anyMoved = false;
-  for (Element* element : node.elements) {
-    const Box box = ElementBox(doc, *element);
-    int target = -1;
-    for (int i = 0; i < 8; ++i) {
-      if (Contains(node.children[i]->box, box)) {
-        target = i;
-        break;
-      }
-    }
-    if (target < 0) {
-      kept.push_back(element);
-    } else {
-      node.children[target]->elements.push_back(element);
-      anyMoved = true;
-    }
+  void Keep(OctreeNode& node, std::size_t first, std::size_t last) const {
+    node.elements.reserve(last - first);
+    for (std::size_t i = first; i < last; ++i) node.elements.push_back(elements[order[i]]);
   }
 
-  if (!anyMoved) {
-    for (auto& child : node.children) child.reset();
-    return;
+  void Split(OctreeNode& node, std::size_t first, std::size_t last) {
+    control.Advance();
+    if (node.level > kDeepestSplitLevel || last - first < kFewestToSplit || control.Cancelled()) {
+      Keep(node, first, last);
+      return;
+    }
+
+    const Box& b = node.box;
+    const float pad = 0.1f * std::max(b.max.x - b.min.x, std::max(b.max.y - b.min.y, b.max.z - b.min.z));
+    for (int i = 0; i < 8; ++i) node.children[i] = MakeChild(node, i, pad);
+
+    // Containment holds axis by axis, so the lowest-numbered child that contains a box
+    // takes the lower half on every axis where that half contains it.
+    const Box& low = node.children[0]->box;
+    const Box& highX = node.children[1]->box;
+    const Box& highZ = node.children[2]->box;
+    const Box& highY = node.children[4]->box;
+    std::size_t counts[9] = {};
+    for (std::size_t i = first; i < last; ++i) {
+      const Box& e = boxes[order[i]];
+      int child = 8;
+      const bool lowX = low.min.x <= e.min.x && e.max.x <= low.max.x;
+      const bool lowZ = low.min.z <= e.min.z && e.max.z <= low.max.z;
+      const bool lowY = low.min.y <= e.min.y && e.max.y <= low.max.y;
+      const bool inX = lowX || (highX.min.x <= e.min.x && e.max.x <= highX.max.x);
+      const bool inZ = lowZ || (highZ.min.z <= e.min.z && e.max.z <= highZ.max.z);
+      const bool inY = lowY || (highY.min.y <= e.min.y && e.max.y <= highY.max.y);
+      if (inX && inY && inZ) child = (lowX ? 0 : 1) | (lowZ ? 0 : 2) | (lowY ? 0 : 4);
+      target[i] = static_cast<std::uint8_t>(child);
+      ++counts[child];
+    }
+    if (counts[8] == last - first) {
+      for (auto& child : node.children) child.reset();
+      Keep(node, first, last);
+      return;
+    }
+
+    std::size_t starts[10];
+    starts[0] = first;
+    for (int c = 0; c < 9; ++c) starts[c + 1] = starts[c] + counts[c];
+    std::size_t cursor[9];
+    std::copy(starts, starts + 9, cursor);
+    for (std::size_t i = first; i < last; ++i) scratch[cursor[target[i]]++] = order[i];
+    std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(first), scratch.begin() + static_cast<std::ptrdiff_t>(last),
+              order.begin() + static_cast<std::ptrdiff_t>(first));
+
+    Keep(node, starts[8], starts[9]);
+    for (int c = 0; c < 8; ++c) Split(*node.children[c], starts[c], starts[c + 1]);
   }
-  node.elements = std::move(kept);
-  node.elements.shrink_to_fit();
-  for (auto& child : node.children) Split(doc, *child, control);
-}
+};
 
 void CountLevels(const OctreeNode& node, std::array<std::uint32_t, 10>& counts) {
   if (node.level >= 0 && node.level < 10) counts[node.level] += static_cast<std::uint32_t>(node.elements.size());
@@ -104,10 +130,23 @@ void BuildOctree(Document& doc, LoadControl& control) {
   root->level = 0;
   root->box = {{-1, -1, -1}, {1, 1, 1}};
   root->centre = {0, 0, 0};
-  root->elements.reserve(doc.elements.size());
-  for (Element& element : doc.elements) root->elements.push_back(&element);
+  OctreeNode& node = *root;
   doc.octree = std::move(root);
-  Split(doc, *doc.octree, control);
+
+  std::vector<Element*> elements;
+  elements.reserve(doc.elements.size());
+  for (Element& element : doc.elements) elements.push_back(&element);
+  const std::size_t n = elements.size();
+  Build build{elements, {}, {}, {}, {}, control};
+  build.boxes.resize(n);
+  build.order.resize(n);
+  build.scratch.resize(n);
+  build.target.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    build.boxes[i] = ElementBox(doc, *elements[i]);
+    build.order[i] = static_cast<std::uint32_t>(i);
+  }
+  build.Split(node, 0, n);
 }
 
 std::array<std::uint32_t, 10> CountOctreeLevels(const OctreeNode* root) {

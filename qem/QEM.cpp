@@ -2,7 +2,12 @@
 
 #include <sys/stat.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
@@ -24,7 +29,23 @@ constexpr bool IsSeparator(char c) { return c == ',' || c == ';'; }
 // strings, "=" and braces. Such a text (every file the program and its tools write)
 // tokenises by the simple rules of PlainTokens; anything else goes through tvl::Reader.
 bool IsPlainText(std::string_view text) {
-  for (const char c : text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+#if defined(__SSE2__)
+  const __m128i brace = _mm_set1_epi8('{'), close = _mm_set1_epi8('}'), quote = _mm_set1_epi8('"'),
+                equals = _mm_set1_epi8('=');
+  for (; end - p >= 64; p += 64) {
+    __m128i any = _mm_setzero_si128();
+    for (int i = 0; i < 4; ++i) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, brace), _mm_cmpeq_epi8(v, close)),
+                                           _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, equals))));
+    }
+    if (_mm_movemask_epi8(any) != 0) return false;
+  }
+#endif
+  for (; p != end; ++p) {
+    const char c = *p;
     if (c == '{' || c == '}' || c == '"' || c == '=') return false;
   }
   return true;
@@ -44,9 +65,9 @@ class PlainTokens {
 
   bool Read(std::string_view& out) {
     std::uint32_t p = current;
-    if (p < size && !IsWhite(text[p]) && !IsSeparator(text[p])) {
+    if (p < size && IsTokenByte(text[p])) {
       const std::uint32_t start = p;
-      while (p < size && !IsWhite(text[p]) && !IsSeparator(text[p])) ++p;
+      while (p < size && IsTokenByte(text[p])) ++p;
       out = std::string_view(text + start, p - start);
       AfterItem(p);
       return true;
@@ -59,11 +80,62 @@ class PlainTokens {
     return false;
   }
 
+  // A decimal vertex number or count, parsed while it is scanned. False for a missing
+  // token as for one that does not convert (the caller reports both alike).
+  bool ReadIndex(std::uint32_t& out) {
+    std::uint32_t p = current;
+    std::uint64_t value = 0;
+    while (p < size && static_cast<unsigned>(text[p] - '0') <= 9) {
+      value = value * 10 + static_cast<unsigned>(text[p] - '0');
+      if (value > 0xFFFFFFFFu) return false;
+      ++p;
+    }
+    if (p == current || (p < size && IsTokenByte(text[p]))) {
+      std::string_view token;
+      return Read(token) && ParseIndexToken(token, out);
+    }
+    out = static_cast<std::uint32_t>(value);
+    AfterItem(p);
+    return true;
+  }
+
+  // A coordinate, time or value: atof's float of the token; false when none stands here.
+  bool ReadFloat(float& out) {
+    const std::uint32_t p = current;
+    if (p < size) {
+      const char c = text[p];
+      const bool numberStart = (c >= '0' && c <= '9') || c == '.' ||
+                               (c == '-' && p + 1 < size && ((text[p + 1] >= '0' && text[p + 1] <= '9') || text[p + 1] == '.'));
+      if (numberStart) {
+        double value = 0;
+        const auto result = fast_float::from_chars(text + p, text + size, value);
+        const auto stop = static_cast<std::uint32_t>(result.ptr - text);
+        if (result.ec == std::errc() && (stop == size || !IsTokenByte(text[stop]))) {
+          out = static_cast<float>(value);
+          AfterItem(stop);
+          return true;
+        }
+      }
+    }
+    std::string_view token;
+    if (!Read(token)) return false;
+    out = ParseFloatToken(token);
+    return true;
+  }
+
   bool LineBreakAfter() const { return lineBreakAfter; }
   bool AtEnd() const { return current == size; }
   std::uint32_t Current() const { return current; }
 
  private:
+  static bool IsTokenByte(char c) { return kTokenByte[static_cast<unsigned char>(c)]; }
+
+  static constexpr auto kTokenByte = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = !IsWhite(static_cast<char>(c)) && !IsSeparator(static_cast<char>(c));
+    return table;
+  }();
+
   std::uint32_t SkipWhite(std::uint32_t p, bool* sawBreak) const {
     while (p < size && IsWhite(text[p])) {
       if (IsLineBreak(text[p])) *sawBreak = true;
@@ -75,8 +147,16 @@ class PlainTokens {
   void AfterItem(std::uint32_t p) {
     std::uint32_t q = p;
     while (q < size && IsBlank(text[q])) ++q;
-    const std::uint32_t afterSeparator = q < size && IsSeparator(text[q]) ? q + 1 : p;
+    std::uint32_t afterSeparator = p;
     bool sawBreak = false;
+    if (q < size && IsSeparator(text[q])) {
+      afterSeparator = q + 1;
+    } else if (q < size && !IsLineBreak(text[q])) {
+      // The usual case: blanks, then the next token on the same line.
+      current = q;
+      lineBreakAfter = false;
+      return;
+    }
     current = SkipWhite(afterSeparator, &sawBreak);
     lineBreakAfter = sawBreak;
   }
@@ -95,6 +175,16 @@ class TvlTokens {
   bool Read(std::string_view& out) {
     if (!reader.ReadValue(buffer)) return false;
     out = buffer;
+    return true;
+  }
+  bool ReadIndex(std::uint32_t& out) {
+    std::string_view token;
+    return Read(token) && ParseIndexToken(token, out);
+  }
+  bool ReadFloat(float& out) {
+    std::string_view token;
+    if (!Read(token)) return false;
+    out = ParseFloatToken(token);
     return true;
   }
   bool LineBreakAfter() const { return reader.LineBreakAfter(); }
@@ -137,24 +227,22 @@ class Parser {
 
   std::uint32_t ReadCount(std::string_view message) {
     const std::uint32_t at = tokens.Current();
-    std::string_view token;
     std::uint32_t value = 0;
-    if (!tokens.Read(token) || !ParseIndexToken(token, value)) Fail(message, at);
+    if (!tokens.ReadIndex(value)) Fail(message, at);
     return value;
   }
 
   std::uint32_t ReadIndex() {
     const std::uint32_t at = tokens.Current();
-    std::string_view token;
     std::uint32_t value = 0;
-    if (!tokens.Read(token) || !ParseIndexToken(token, value)) Fail("Oczekiwana liczba"_cp, at);
+    if (!tokens.ReadIndex(value)) Fail("Oczekiwana liczba"_cp, at);
     return value;
   }
 
   float ReadNumber() {
-    std::string_view token;
-    if (!tokens.Read(token)) Fail("Oczekiwana liczba"_cp, tokens.Current());
-    return ParseFloatToken(token);
+    float value = 0;
+    if (!tokens.ReadFloat(value)) Fail("Oczekiwana liczba"_cp, tokens.Current());
+    return value;
   }
 
   // An upper bound on how many more items of at least minBytes each the text can hold:

@@ -152,6 +152,93 @@ TEST(QemOctree, ACancelLeavesThePartialTreeValid) {
   EXPECT_EQ(control.progressCount.load(), 1u);
 }
 
+// The split written out as one list moved down node by node, every element box taken
+// afresh: the tree that BuildOctree must reproduce exactly.
+struct ReferenceNode {
+  int level = 0;
+  qem::Box box;
+  std::vector<const qem::Element*> elements;
+  std::vector<std::unique_ptr<ReferenceNode>> children;
+};
+
+void ReferenceSplit(const qem::Document& doc, ReferenceNode& node, int& visited) {
+  ++visited;
+  if (node.level > 5 || node.elements.size() < 10) return;
+  const qem::Box& b = node.box;
+  const float pad = 0.1f * std::max(b.max.x - b.min.x, std::max(b.max.y - b.min.y, b.max.z - b.min.z));
+  const qem::Float3 c = {(b.min.x + b.max.x) * 0.5f, (b.min.y + b.max.y) * 0.5f, (b.min.z + b.max.z) * 0.5f};
+  for (int i = 0; i < 8; ++i) {
+    auto child = std::make_unique<ReferenceNode>();
+    child->level = node.level + 1;
+    qem::Box octant;
+    octant.min = {(i & 1) ? c.x : b.min.x, (i & 4) ? c.y : b.min.y, (i & 2) ? c.z : b.min.z};
+    octant.max = {(i & 1) ? b.max.x : c.x, (i & 4) ? b.max.y : c.y, (i & 2) ? b.max.z : c.z};
+    child->box = octant.Grow(pad);
+    node.children.push_back(std::move(child));
+  }
+  std::vector<const qem::Element*> kept;
+  bool moved = false;
+  for (const qem::Element* x : node.elements) {
+    const qem::Box e = qem::ElementBox(doc, *x);
+    bool placed = false;
+    for (auto& child : node.children) {
+      const qem::Box& k = child->box;
+      if (k.min.x <= e.min.x && k.min.y <= e.min.y && k.min.z <= e.min.z && e.max.x <= k.max.x &&
+          e.max.y <= k.max.y && e.max.z <= k.max.z) {
+        child->elements.push_back(x);
+        placed = moved = true;
+        break;
+      }
+    }
+    if (!placed) kept.push_back(x);
+  }
+  if (!moved) {
+    node.children.clear();
+    return;
+  }
+  node.elements = kept;
+  for (auto& child : node.children) ReferenceSplit(doc, *child, visited);
+}
+
+void ExpectSameTree(const ReferenceNode& want, const qem::OctreeNode& got) {
+  ASSERT_EQ(want.level, got.level);
+  EXPECT_EQ(want.box.min.x, got.box.min.x);
+  EXPECT_EQ(want.box.max.y, got.box.max.y);
+  EXPECT_EQ(want.box.min.z, got.box.min.z);
+  ASSERT_EQ(want.elements, std::vector<const qem::Element*>(got.elements.begin(), got.elements.end()));
+  ASSERT_EQ(want.children.empty(), !got.children[0]);
+  for (std::size_t i = 0; i < want.children.size(); ++i) ExpectSameTree(*want.children[i], *got.children[i]);
+}
+
+TEST(QemOctree, MatchesTheNodeByNodeSplitOnGeneratedAndRandomMeshes) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 12; ++round) {
+    qem::Document doc;
+    qem::LoadControl control;
+    if (round < 3) {
+      qemgen::Params params;
+      params.nx = 9 + round * 7, params.ny = 6, params.nz = 4 + round, params.frames = 1;
+      qem::ParseDocumentText(qemgen::GenerateQem(params), "box", doc, control);
+    } else {
+      Cube cube;
+      std::uniform_real_distribution<float> at(-1, 0.95f);
+      std::uniform_real_distribution<float> size(0.001f, round % 2 ? 0.05f : 0.6f);
+      for (int i = 0; i < 300 * round; ++i) cube.AddTet(at(random), at(random), at(random), size(random));
+      qemtest::Fill(doc, cube.vertices, cube.elements, {{0, std::vector<float>(cube.vertices.size(), 0.0f)}});
+    }
+    qem::PrepareDocument(doc, control);
+    qem::BuildOctree(doc, control);
+    ReferenceNode root;
+    root.box = {{-1, -1, -1}, {1, 1, 1}};
+    for (const auto& e : doc.elements) root.elements.push_back(&e);
+    int visited = 0;
+    ReferenceSplit(doc, root, visited);
+    SCOPED_TRACE(round);
+    EXPECT_EQ(static_cast<std::uint32_t>(visited), control.progressCount.load());
+    ExpectSameTree(root, *doc.octree);
+  }
+}
+
 // ---- Boundary ---------------------------------------------------------------------------
 
 struct Found {
