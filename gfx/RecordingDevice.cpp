@@ -124,16 +124,22 @@ RecordingTexture::~RecordingTexture() {
 }
 
 HRESULT RecordingStateBlock::Apply() {
-  log->push_back(MakeCall("StateBlock::Apply", Id(this)));
-  if (device) {
-    for (const auto& call : calls) device->ApplySetting(call);
+  if (!device) {
+    log->push_back(MakeCall("StateBlock::Apply", Id(this)));
+    return D3D_OK;
   }
+  const HRESULT hr = device->Enter("StateBlock::Apply", Id(this));
+  if (Failed(hr)) return hr;
+  for (const auto& call : calls) device->ApplySetting(call);
   return D3D_OK;
 }
 
 HRESULT RecordingStateBlock::Capture() {
-  log->push_back(MakeCall("StateBlock::Capture", Id(this)));
-  return D3D_OK;
+  if (!device) {
+    log->push_back(MakeCall("StateBlock::Capture", Id(this)));
+    return D3D_OK;
+  }
+  return device->Enter("StateBlock::Capture", Id(this));
 }
 
 RecordingStateBlock::~RecordingStateBlock() {
