@@ -84,8 +84,9 @@ SDL_DisplayMode FullScreenMode(const WindowStyle& style, int width, int height) 
   return mode;
 }
 
-std::uintptr_t MouseKeyFlags() {
-  const Uint32 buttons = SDL_GetMouseState(nullptr, nullptr);
+// MK_* flags for SDL's button mask as it stands after the event being translated (SDL's own
+// current state may already be further on).
+std::uintptr_t MouseKeyFlags(Uint32 buttons) {
   const SDL_Keymod mods = SDL_GetModState();
   std::uintptr_t flags = 0;
   if (buttons & SDL_BUTTON(SDL_BUTTON_LEFT)) flags |= MK_LBUTTON;
@@ -180,6 +181,7 @@ struct SdlWindowSystem::Impl {
   GlSurface surface;
   int cursorCount = 0;
   bool keyboardAcquired = false;
+  Uint32 buttons = 0;  // SDL button mask as of the last translated mouse event
   std::map<unsigned, Timer> timers;
   std::vector<SDL_DisplayMode> modes;
   bool modesListed = false;
@@ -413,7 +415,8 @@ void SdlWindowSystem::Translate(const SDL_Event& event) {
     }
     case SDL_MOUSEMOTION:
       if (event.motion.windowID != ours) break;
-      push(WM_MOUSEMOVE, MouseKeyFlags(), MakeLParam(event.motion.x, event.motion.y));
+      impl->buttons = event.motion.state;
+      push(WM_MOUSEMOVE, MouseKeyFlags(impl->buttons), MakeLParam(event.motion.x, event.motion.y));
       break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
@@ -426,13 +429,18 @@ void SdlWindowSystem::Translate(const SDL_Event& event) {
         default: break;
       }
       if (down == 0) break;
+      if (event.type == SDL_MOUSEBUTTONDOWN) {
+        impl->buttons |= SDL_BUTTON(event.button.button);
+      } else {
+        impl->buttons &= ~SDL_BUTTON(event.button.button);
+      }
       unsigned message = down;
       if (event.type == SDL_MOUSEBUTTONUP) {
         message = down + 1;
       } else if (event.button.clicks >= 2 && event.button.clicks % 2 == 0) {
         message = down + 2;  // the second click of a pair
       }
-      push(message, MouseKeyFlags(), MakeLParam(event.button.x, event.button.y));
+      push(message, MouseKeyFlags(impl->buttons), MakeLParam(event.button.x, event.button.y));
       break;
     }
     case SDL_MOUSEWHEEL: {
@@ -444,7 +452,7 @@ void SdlWindowSystem::Translate(const SDL_Event& event) {
       int y = 0;
       SDL_GetMouseState(&x, &y);
       const std::uint32_t high = static_cast<std::uint16_t>(notches * WHEEL_DELTA);
-      const std::uintptr_t wParam = (high << 16) | (MouseKeyFlags() & 0xFFFF);
+      const std::uintptr_t wParam = (high << 16) | (MouseKeyFlags(impl->buttons) & 0xFFFF);
       push(WM_MOUSEWHEEL, wParam, MakeLParam(x, y));
       break;
     }
