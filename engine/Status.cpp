@@ -7,6 +7,8 @@
 #include "app/Profiler.h"
 #include "engine/EngineState.h"
 #include "framework/FrameObject.h"
+#include "gfx/Font.h"
+#include "gfx/ResMngr.h"
 #include "qem/Loader.h"
 
 namespace engine {
@@ -17,7 +19,6 @@ const std::string helpStorage{std::string_view(kHelp)};
 }  // namespace
 
 const char* const kHelpText = helpStorage.c_str();
-StatusFont statusFont;
 
 void RefreshStatus() {
   state.documentReady = CurrentLoadStage() == qem::kStageFinished;
@@ -44,21 +45,23 @@ std::vector<TextDraw> StatusDraws(int width, int height, int charWidth, int char
   const int left = charWidth, top = charHeight, right = width - charWidth, bottom = height - charHeight;
   std::vector<TextDraw> draws;
   draws.push_back({state.statusText, static_cast<int>(state.statusText.size()), left, top, right,
-                   bottom, kDtWordBreak | kDtNoClip, 0xFFFFFF80u});
+                   bottom, gfx::DT_WORDBREAK | gfx::DT_NOCLIP, 0xFFFFFF80u});
   draws.push_back({fpsText, static_cast<int>(fpsText.size()), left, top, right, bottom,
-                   kDtBottom | kDtNoClip, 0xFFFFFFFFu});
-  draws.push_back({kHelpText, -1, left, top, right, bottom, kDtRight | kDtWordBreak | kDtNoClip,
+                   gfx::DT_BOTTOM | gfx::DT_NOCLIP, 0xFFFFFFFFu});
+  draws.push_back({kHelpText, -1, left, top, right, bottom, gfx::DT_RIGHT | gfx::DT_WORDBREAK | gfx::DT_NOCLIP,
                    0xFF80FFFFu});
   return draws;
 }
 
 void DrawStatus() {
   Profiler::Begin("Stat");
-  if (statusFont.draw) {
+  gfx::Font* font = g_resMngr.font.font.get();
+  if (font) {
     const frame::DisplayMode mode = frame::GetDisplayMode();
-    for (const TextDraw& draw : StatusDraws(mode.width, mode.height, statusFont.charWidth,
-                                            statusFont.charHeight, frame::GetFps())) {
-      statusFont.draw(draw);
+    for (const TextDraw& draw : StatusDraws(mode.width, mode.height, g_resMngr.font.charWidth,
+                                            g_resMngr.font.charHeight, frame::GetFps())) {
+      gfx::RECT rect{draw.left, draw.top, draw.right, draw.bottom};
+      font->DrawTextA(nullptr, draw.text.c_str(), draw.length, &rect, draw.format, draw.colour);
     }
   }
   Profiler::End();

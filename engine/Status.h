@@ -5,7 +5,6 @@
 // learns that the document is complete (state.documentReady). Main thread only.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,12 +12,6 @@ namespace engine {
 
 // The controls summary; the last line is the console key.
 extern const char* const kHelpText;
-
-// DrawTextA's format flags used here.
-inline constexpr std::uint32_t kDtRight = 0x2;
-inline constexpr std::uint32_t kDtBottom = 0x8;
-inline constexpr std::uint32_t kDtWordBreak = 0x10;
-inline constexpr std::uint32_t kDtNoClip = 0x100;
 
 // One DrawTextA call of the font: length -1 means up to the text's terminating zero.
 struct TextDraw {
@@ -29,15 +22,6 @@ struct TextDraw {
   std::uint32_t colour = 0;
 };
 
-// The font the status is drawn with: its character cell and its DrawTextA (no sprite).
-// Whoever owns the font installs it (the application, from the resource manager); without
-// a draw function DrawStatus draws nothing.
-struct StatusFont {
-  int charWidth = 0;
-  int charHeight = 0;
-  std::function<void(const TextDraw&)> draw;
-};
-extern StatusFont statusFont;
 
 // state.documentReady from the loader's stage, then state.statusText: "Węzłów: ..." and
 // "Elementów: ..." (and the "Czas: ..." line when the document has a time range) once the
@@ -48,7 +32,8 @@ void RefreshStatus();
 // charWidth x charHeight and fps frames per second: status, frame rate, help.
 std::vector<TextDraw> StatusDraws(int width, int height, int charWidth, int charHeight, float fps);
 
-// The three texts with statusFont, inside the profiler section "Stat".
+// The three texts with the resource manager's font (nothing while it has none), inside
+// the profiler section "Stat". The results of the draws are not looked at.
 void DrawStatus();
 
 }  // namespace engine

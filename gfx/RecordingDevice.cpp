@@ -51,6 +51,21 @@ std::string Id(const Handle* h) {
   return h ? "#" + Dec(h->id) : std::string("null");
 }
 
+// The failure FailCall set up for this occurrence of name, marked on call; D3D_OK when none.
+HRESULT TakeFailure(const RecordedFailures& failures, std::string_view name, RecordedCall& call) {
+  if (!failures) return D3D_OK;
+  for (auto it = failures->begin(); it != failures->end(); ++it) {
+    if (it->name != name) continue;
+    if (--it->remaining == 0) {
+      const HRESULT hr = it->hr;
+      failures->erase(it);
+      call.failed = true;
+      return hr;
+    }
+  }
+  return D3D_OK;
+}
+
 // Whole-buffer lock (offset 0, size 0) or a range inside it.
 HRESULT LockBytes(std::vector<std::uint8_t>& bytes, bool& locked, UINT offset, UINT size,
                   void** data) {
@@ -70,6 +85,7 @@ HRESULT LockBytes(std::vector<std::uint8_t>& bytes, bool& locked, UINT offset, U
 
 HRESULT RecordingVertexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
   log->push_back(MakeCall("VertexBuffer::Lock", Join({Id(this), Dec(offset), Dec(size), Hex(flags)})));
+  if (const HRESULT hr = TakeFailure(failures, "VertexBuffer::Lock", log->back()); Failed(hr)) return hr;
   return LockBytes(bytes, locked, offset, size, data);
 }
 
@@ -87,6 +103,7 @@ RecordingVertexBuffer::~RecordingVertexBuffer() {
 
 HRESULT RecordingIndexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
   log->push_back(MakeCall("IndexBuffer::Lock", Join({Id(this), Dec(offset), Dec(size), Hex(flags)})));
+  if (const HRESULT hr = TakeFailure(failures, "IndexBuffer::Lock", log->back()); Failed(hr)) return hr;
   return LockBytes(bytes, locked, offset, size, data);
 }
 
@@ -163,7 +180,7 @@ RecordingDevice::~RecordingDevice() {
 }
 
 void RecordingDevice::FailCall(std::string_view name, HRESULT hr, int occurrence) {
-  failures.push_back({std::string(name), hr, occurrence});
+  failures->push_back({std::string(name), hr, occurrence});
 }
 
 std::vector<std::string> RecordingDevice::Texts() const {
@@ -205,16 +222,7 @@ DWORD RecordingDevice::SamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type) con
 
 HRESULT RecordingDevice::Enter(std::string_view name, std::string args) {
   log->push_back(MakeCall(std::string(name), std::move(args)));
-  for (auto it = failures.begin(); it != failures.end(); ++it) {
-    if (it->name != name) continue;
-    if (--it->remaining == 0) {
-      const HRESULT hr = it->hr;
-      failures.erase(it);
-      log->back().failed = true;
-      return hr;
-    }
-  }
-  return D3D_OK;
+  return TakeFailure(failures, name, log->back());
 }
 
 void RecordingDevice::Setting(const RecordedCall& call) {
@@ -442,6 +450,7 @@ HRESULT RecordingDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvfV
   made->bytes.assign(length, 0);
   made->live = live;
   made->log = log;
+  made->failures = failures;
   ++*live;
   log->back().args += " -> " + Id(made.get());
   buffer = std::move(made);
@@ -463,6 +472,7 @@ HRESULT RecordingDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT f
   made->bytes.assign(length, 0);
   made->live = live;
   made->log = log;
+  made->failures = failures;
   ++*live;
   log->back().args += " -> " + Id(made.get());
   buffer = std::move(made);

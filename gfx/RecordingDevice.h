@@ -42,6 +42,14 @@ struct RecordedCall {
 
 class RecordingDevice;
 
+// One pending failure of FailCall, shared by the device and its buffers.
+struct RecordedFailure {
+  std::string name;
+  HRESULT hr;
+  int remaining;
+};
+using RecordedFailures = std::shared_ptr<std::vector<RecordedFailure>>;
+
 class RecordingVertexBuffer final : public VertexBuffer {
  public:
   HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override;
@@ -55,6 +63,7 @@ class RecordingVertexBuffer final : public VertexBuffer {
   std::vector<std::uint8_t> bytes;
   std::shared_ptr<int> live;  // the device's count of live resources
   std::shared_ptr<std::vector<RecordedCall>> log;
+  RecordedFailures failures;  // "VertexBuffer::Lock" can be made to fail
   ~RecordingVertexBuffer() override;
 };
 
@@ -71,6 +80,7 @@ class RecordingIndexBuffer final : public IndexBuffer {
   std::vector<std::uint8_t> bytes;
   std::shared_ptr<int> live;
   std::shared_ptr<std::vector<RecordedCall>> log;
+  RecordedFailures failures;  // "IndexBuffer::Lock" can be made to fail
   ~RecordingIndexBuffer() override;
 };
 
@@ -115,6 +125,7 @@ class RecordingDevice final : public Device {
 
   // The occurrence-th call of name from now on (1 = the next one) returns hr and does
   // nothing else (a failing Create* leaves its output empty). Several may be pending.
+  // The buffers' locks count too, as "VertexBuffer::Lock" and "IndexBuffer::Lock".
   void FailCall(std::string_view name, HRESULT hr, int occurrence = 1);
   // Every log line as Text(), in order.
   std::vector<std::string> Texts() const;
@@ -187,12 +198,7 @@ class RecordingDevice final : public Device {
   void Setting(const RecordedCall& call);
   void ApplySetting(const RecordedCall& call);
 
-  struct PendingFailure {
-    std::string name;
-    HRESULT hr;
-    int remaining;
-  };
-  std::vector<PendingFailure> failures;
+  RecordedFailures failures = std::make_shared<std::vector<RecordedFailure>>();
   std::shared_ptr<std::vector<RecordedCall>> log;
   std::shared_ptr<int> live;
   int nextId = 1;
