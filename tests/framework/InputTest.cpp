@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
 #include "framework/FakeWindowSystem.h"
