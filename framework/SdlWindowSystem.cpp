@@ -240,9 +240,8 @@ void SdlWindowSystem::CloseDisplay() {
 }
 
 bool SdlWindowSystem::RegisterClass(std::string_view className, bool, std::string&) {
-  // No classes here; the name becomes the window's X11 class, which tools search by.
+  // SDL has no window classes; the name is only remembered.
   impl->className = std::string(className);
-  SDL_SetHint("SDL_VIDEO_X11_WMCLASS", impl->className.c_str());
   return true;
 }
 
