@@ -20,7 +20,8 @@ std::uint32_t HsvToRgb(float h, float s, float v) {
   }
   const float h6 = (h - std::floor(h)) * 6;
   const float base = std::floor(h6);
-  const std::int32_t i = Truncate(base);
+  // A NaN or infinite hue has no sector: it gives 0 like any other sector outside 0..5.
+  const std::int32_t i = base >= 0 && base < 6 ? static_cast<std::int32_t>(base) : -1;
   const float f = h6 - base;
   const float p = v * (1 - s);
   const float q = v * (1 - s * f);
