@@ -4,6 +4,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "qem/BigAlloc.h"
+
 namespace qem {
 
 namespace {
@@ -110,7 +112,7 @@ void FindBoundary(Document& doc, LoadControl& control) {
   const std::uint32_t vertexCount = doc.VertexCount();
 
   // Pass 1: how many faces each smallest vertex number heads.
-  std::vector<std::uint32_t> start(std::size_t{vertexCount} + 1, 0);
+  std::vector<std::uint32_t, BigAllocator<std::uint32_t>> start(std::size_t{vertexCount} + 1, 0);
   bool anyDegenerate = false;
   std::size_t e = 0;
   for (const Element& element : doc.elements) {
@@ -129,8 +131,8 @@ void FindBoundary(Document& doc, LoadControl& control) {
   const std::size_t faceCount = start[vertexCount];
 
   // Pass 2: the faces, grouped by smallest vertex, in element order within a group.
-  const auto faces = std::make_unique_for_overwrite<Face[]>(faceCount);
-  std::vector<std::uint32_t> cursor(start.begin(), start.end() - 1);
+  std::vector<Face, UninitAllocator<Face>> faces(faceCount);
+  std::vector<std::uint32_t, BigAllocator<std::uint32_t>> cursor(start.begin(), start.end() - 1);
   e = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
@@ -143,7 +145,7 @@ void FindBoundary(Document& doc, LoadControl& control) {
   }
 
   // Pass 3: a face is inner when another element has the same one.
-  std::vector<bool> inner(faceCount, false);
+  std::vector<std::uint8_t, BigAllocator<std::uint8_t>> inner(faceCount, 0);
   std::vector<std::uint32_t> order;
   for (std::size_t v = 0; v < vertexCount; ++v) {
     const std::size_t first = start[v], last = start[v + 1];
@@ -152,7 +154,7 @@ void FindBoundary(Document& doc, LoadControl& control) {
       for (std::size_t i = first; i < last; ++i) {
         for (std::size_t j = first; j < last; ++j) {
           if (faces[j].y == faces[i].y && faces[j].z == faces[i].z && faces[j].owner != faces[i].owner) {
-            inner[i] = true;
+            inner[i] = 1;
             break;
           }
         }
@@ -172,7 +174,7 @@ void FindBoundary(Document& doc, LoadControl& control) {
         ++j;
       }
       if (shared) {
-        for (std::size_t k = i; k < j; ++k) inner[order[k]] = true;
+        for (std::size_t k = i; k < j; ++k) inner[order[k]] = 1;
       }
       i = j;
     }
@@ -221,7 +223,7 @@ void FindBoundary(Document& doc, LoadControl& control) {
       Sort3(t, x, y, z);
       bool shared;
       if (x < y && y < z) {
-        shared = inner[cursor[x]++];
+        shared = inner[cursor[x]++] != 0;
       } else {
         shared = holders.find(DegenerateKey(x, y, z))->second.OtherThan(owner);
       }

@@ -16,9 +16,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <algorithm>
+#include <compare>
+#include <iterator>
+#include <new>
+#include <type_traits>
 #include <memory>
 #include <vector>
+
+#include "qem/BigAlloc.h"
 
 namespace qem {
 
@@ -55,6 +61,8 @@ struct Element {
   Float3 centre;                     // mean of those vertices, normalised units (after preparation)
 };
 
+static_assert(std::is_trivially_destructible_v<Element>, "elements are freed block by block");
+
 struct TimeFrame {
   float time = 0;
   std::vector<float> values;  // one per vertex
@@ -87,17 +95,22 @@ struct OctreeNode {
 };
 
 // Fixed-size records handed out in large blocks that never move. Allocate(n) gives n
-// contiguous, uninitialised records.
+// contiguous, uninitialised records. Blocks grow from 64 KiB to 16 MiB as the document
+// does, so a small mesh stays small and a large one takes few, huge-page blocks.
 template <class T>
 class Arena {
  public:
-  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena() { Clear(); }
 
   T* Allocate(std::size_t n) {
     if (n > available) {
-      const std::size_t size = n > kBlock ? n : kBlock;
-      blocks.push_back(std::make_unique_for_overwrite<T[]>(size));
-      next = blocks.back().get();
+      nextBlock = nextBlock == 0 ? (std::size_t{64} << 10) / sizeof(T) : std::min(nextBlock * 2, kLargestBlock);
+      const std::size_t size = n > nextBlock ? n : nextBlock;
+      blocks.push_back(static_cast<T*>(AllocateBig(size * sizeof(T))));
+      next = blocks.back();
       available = size;
     }
     T* result = next;
@@ -107,15 +120,106 @@ class Arena {
   }
 
   void Clear() {
+    for (T* block : blocks) FreeBig(block);
     blocks.clear();
     next = nullptr;
     available = 0;
+    nextBlock = 0;
   }
 
  private:
-  std::vector<std::unique_ptr<T[]>> blocks;
+  static constexpr std::size_t kLargestBlock = (std::size_t{16} << 20) / sizeof(T);
+  std::vector<T*> blocks;
   T* next = nullptr;
   std::size_t available = 0;
+  std::size_t nextBlock = 0;
+};
+
+// The document's elements in file order: records in blocks of 2^17 that never move, so
+// element pointers stay valid while the list grows. Indexable and iterable like a deque.
+class ElementList {
+  static constexpr std::size_t kShift = 17;
+  static constexpr std::size_t kBlock = std::size_t{1} << kShift;
+
+ public:
+  template <class E>
+  class Iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = Element;
+    using difference_type = std::ptrdiff_t;
+    using pointer = E*;
+    using reference = E&;
+
+    Iterator() = default;
+    Iterator(const ElementList* owner, std::size_t at) : list(owner), index(at) {}
+    E& operator*() const { return (*list)[index]; }
+    E* operator->() const { return &(*list)[index]; }
+    E& operator[](difference_type d) const { return (*list)[index + static_cast<std::size_t>(d)]; }
+    Iterator& operator++() { return ++index, *this; }
+    Iterator operator++(int) { return Iterator(list, index++); }
+    Iterator& operator--() { return --index, *this; }
+    Iterator operator--(int) { return Iterator(list, index--); }
+    Iterator& operator+=(difference_type d) { return index += static_cast<std::size_t>(d), *this; }
+    Iterator& operator-=(difference_type d) { return index -= static_cast<std::size_t>(d), *this; }
+    Iterator operator+(difference_type d) const { return Iterator(list, index + static_cast<std::size_t>(d)); }
+    Iterator operator-(difference_type d) const { return Iterator(list, index - static_cast<std::size_t>(d)); }
+    friend Iterator operator+(difference_type d, const Iterator& it) { return it + d; }
+    difference_type operator-(const Iterator& other) const {
+      return static_cast<difference_type>(index) - static_cast<difference_type>(other.index);
+    }
+    bool operator==(const Iterator& other) const { return index == other.index; }
+    auto operator<=>(const Iterator& other) const { return index <=> other.index; }
+
+   private:
+    const ElementList* list = nullptr;
+    std::size_t index = 0;
+  };
+  using iterator = Iterator<Element>;
+  using const_iterator = Iterator<const Element>;
+
+  ElementList() = default;
+  ElementList(const ElementList&) = delete;
+  ElementList& operator=(const ElementList&) = delete;
+  ~ElementList() { clear(); }
+
+  Element& emplace_back() {
+    if (count == blocks.size() * kBlock) blocks.push_back(static_cast<Element*>(AllocateBig(kBlock * sizeof(Element))));
+    Element* e = ::new (&blocks[count >> kShift][count & (kBlock - 1)]) Element();
+    ++count;
+    return *e;
+  }
+
+  std::size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  Element& operator[](std::size_t i) const { return blocks[i >> kShift][i & (kBlock - 1)]; }
+  Element& front() const { return (*this)[0]; }
+  Element& back() const { return (*this)[count - 1]; }
+
+  iterator begin() { return {this, 0}; }
+  iterator end() { return {this, count}; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, count}; }
+
+  // Calls f(element) for each element in order; quicker than the iterators in hot loops.
+  template <class F>
+  void ForEach(F&& f) const {
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      const std::size_t n = std::min(kBlock, count - b * kBlock);
+      Element* block = blocks[b];
+      for (std::size_t i = 0; i < n; ++i) f(block[i]);
+    }
+  }
+
+  void clear() {
+    for (Element* block : blocks) FreeBig(block);
+    blocks.clear();
+    count = 0;
+  }
+
+ private:
+  std::vector<Element*> blocks;
+  std::size_t count = 0;
 };
 
 class Document {
@@ -126,7 +230,7 @@ class Document {
   ~Document();
 
   std::vector<Vertex> vertices;
-  std::deque<Element> elements;  // file order; records never move
+  ElementList elements;  // file order; records never move
   std::vector<TimeFrame> frames;
 
   Float3 boundsMin, boundsMax;  // file units

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "qem/BigAlloc.h"
+
 namespace qem {
 
 namespace {
@@ -33,10 +35,10 @@ std::unique_ptr<OctreeNode> MakeChild(const OctreeNode& parent, int i, float pad
 // pointers in the order the elements arrived, as one list moved down node by node would.
 struct Build {
   const std::vector<Element*>& elements;
-  std::vector<Box> boxes;
-  std::vector<std::uint32_t> order;
-  std::vector<std::uint32_t> scratch;
-  std::vector<std::uint8_t> target;
+  std::vector<Box, UninitAllocator<Box>> boxes;
+  std::vector<std::uint32_t, UninitAllocator<std::uint32_t>> order;
+  std::vector<std::uint32_t, UninitAllocator<std::uint32_t>> scratch;
+  std::vector<std::uint8_t, UninitAllocator<std::uint8_t>> target;
   LoadControl& control;
 
   void Keep(OctreeNode& node, std::size_t first, std::size_t last) const {
@@ -135,7 +137,7 @@ void BuildOctree(Document& doc, LoadControl& control) {
 
   std::vector<Element*> elements;
   elements.reserve(doc.elements.size());
-  for (Element& element : doc.elements) elements.push_back(&element);
+  doc.elements.ForEach([&](Element& element) { elements.push_back(&element); });
   const std::size_t n = elements.size();
   Build build{elements, {}, {}, {}, {}, control};
   build.boxes.resize(n);

@@ -14,6 +14,7 @@
 #include "Common_Code/Stream.h"
 #include "config/Tvl.h"
 #include "config/TvlError.h"
+#include "qem/BigAlloc.h"
 #include "qem/NumberText.h"
 
 namespace qem {
@@ -338,6 +339,7 @@ void LoadDocument(const std::string& path, Document* document, LoadControl& cont
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
       text.reserve(static_cast<std::size_t>(info.st_size));
+      AdviseHugePages(text.data(), text.capacity());
     }
     ReadWholeFile(path, text);
     if (!ErrorPending()) ParseDocumentText(text, path, *document, control);
