@@ -1,0 +1,206 @@
+#include "engine/Camera.h"
+
+#include <gmock/gmock.h>
+
+#include "engine/ClipSection.h"
+#include "engine/Geometry.h"
+#include "engine/Scene.h"
+#include "framework/FakeWindowSystem.h"
+#include "framework/Input.h"
+#include "tests/engine/EngineTestUtil.h"
+
+namespace {
+
+using engine::state;
+
+// Frames at times 0 and 10 (range 10).
+class CameraTest : public enginetest::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    frame::test_seam::InstallWindow(&window);
+    window.clientWidth = 800;
+    window.clientHeight = 600;
+    window.windowExists = true;
+    input::Create();
+  }
+  void TearDown() override {
+    input::Release();
+    EngineTest::TearDown();
+  }
+  // Holds exactly the given DirectInput keys in the next snapshot.
+  void Hold(std::initializer_list<unsigned char> keys) {
+    std::fill(std::begin(window.keys), std::end(window.keys), 0);
+    for (unsigned char key : keys) window.keys[key] = 0x80;
+    input::Poll();
+  }
+  frame::FakeWindowSystem window;
+};
+
+TEST_F(CameraTest, OrthographicViewVolumeFollowsTheAspect) {
+  state.orthographic = true;
+  const auto m = engine::ComputeSceneMatrices(800, 600);
+  EXPECT_FLOAT_EQ(m.projection.m[0][0], 2.0f / 4.0f);
+  EXPECT_FLOAT_EQ(m.projection.m[1][1], 2.0f / 3.0f);
+  state.orthographic = false;
+  const auto p = engine::ComputeSceneMatrices(800, 600);
+  EXPECT_FLOAT_EQ(p.projection.m[1][1], 1.0f / std::tan(0.7853982f / 2));
+  EXPECT_FLOAT_EQ(p.projection.m[0][0], p.projection.m[1][1] / (800.0f / 600.0f));
+  // The camera at (0, 0, -4): the origin lies 4 units ahead.
+  EXPECT_FLOAT_EQ(p.view.m[3][2], 4.0f);
+}
+
+TEST_F(CameraTest, LeftDragTurnsTheMeshAndFollowsThePointerUpsideDown) {
+  Load(enginetest::kCutTetra);
+  engine::OnMouseButton({10, 10}, 0, 0);
+  EXPECT_TRUE(state.leftDrag);
+  EXPECT_TRUE(input::IsCaptured());
+  // dy = 100 from -0.3 gives -0.55, wrapped to 2 pi - 0.55 (above 3 pi / 2): rotationY - dx x 0.0025.
+  engine::OnMouseMove(40, 100);
+  EXPECT_NEAR(state.rotationX, 6.2831855f - 0.55f, 1e-5);
+  EXPECT_NEAR(state.rotationY, engine::WrapAngle(-0.7f - 0.1f), 1e-5);
+  // Upside down (between pi/2 and 3 pi/2 strictly): a horizontal drag turns the other way.
+  struct Case {
+    float rotationX;
+    float sign;
+  };
+  for (const Case c : {Case{3.0f, +1}, Case{1.5707964f, -1}, Case{4.712389f, -1}, Case{0.5f, -1}}) {
+    state.rotationX = c.rotationX;
+    state.rotationY = 1.0f;
+    engine::OnMouseMove(40, 0);
+    EXPECT_FLOAT_EQ(state.rotationY, 1.0f + c.sign * 0.1f) << c.rotationX;
+  }
+  // The section follows the rotation, the status is refreshed.
+  EXPECT_FALSE(state.statusText.empty());
+  engine::OnMouseButton({10, 10}, 0, 1);
+  EXPECT_FALSE(state.leftDrag);
+  EXPECT_FALSE(input::IsCaptured());
+}
+
+TEST_F(CameraTest, ButtonsAreIgnoredUnlessLoadedActiveAndConsoleHidden) {
+  engine::OnMouseButton({0, 0}, 0, 0);  // no document yet
+  EXPECT_FALSE(state.leftDrag);
+  Load(enginetest::kCutTetra);
+  console.SetVisible(true);
+  engine::OnMouseButton({0, 0}, 2, 0);
+  EXPECT_FALSE(state.rightDrag);
+  console.SetVisible(false);
+  frame::test_seam::SetActive(false);
+  engine::OnMouseButton({0, 0}, 2, 0);
+  EXPECT_FALSE(state.rightDrag);
+  frame::test_seam::SetActive(true);
+  engine::OnMouseButton({0, 0}, 1, 0);  // middle
+  engine::OnMouseButton({0, 0}, 0, 2);  // double click starts no drag
+  EXPECT_FALSE(state.leftDrag);
+  engine::OnMouseButton({0, 0}, 2, 0);
+  EXPECT_TRUE(state.rightDrag);
+  engine::OnMouseMove(100, 50);
+  EXPECT_EQ(state.clipDistance, engine::kSqrt3);  // already at the limit
+  engine::OnMouseMove(-300, -200);
+  EXPECT_FLOAT_EQ(state.clipDistance, engine::kSqrt3 - 0.5f);
+  // Moves without capture do nothing.
+  engine::OnMouseButton({0, 0}, 2, 1);
+  const float before = state.clipDistance;
+  engine::OnMouseMove(-300, -200);
+  EXPECT_EQ(state.clipDistance, before);
+}
+
+TEST_F(CameraTest, TypedKeysActOnlyOnceLoadedAndOnlyLowerCase) {
+  engine::OnChar(13);
+  engine::OnChar('l');
+  EXPECT_FALSE(state.playing);
+  EXPECT_TRUE(state.lightingOn);
+  Load(enginetest::kCutTetra);
+  engine::OnChar(13);
+  EXPECT_TRUE(state.playing);
+  engine::OnChar(27);
+  EXPECT_FALSE(state.playing);
+  engine::OnChar('l');
+  engine::OnChar('o');
+  engine::OnChar('w');
+  EXPECT_FALSE(state.lightingOn);
+  EXPECT_TRUE(state.orthographic);
+  EXPECT_FALSE(state.wireOverlayOn);
+  engine::OnChar('L');
+  engine::OnChar('W');
+  EXPECT_FALSE(state.lightingOn);
+  EXPECT_FALSE(state.wireOverlayOn);
+}
+
+TEST_F(CameraTest, TimeKeysAndPlayback) {
+  struct Case {
+    const char* name;
+    float start;
+    std::initializer_list<unsigned char> keys;
+    bool playing;
+    float elapsed;
+    float expected;
+  };
+  const Case cases[] = {
+      {"page down at 20 fps", 0, {0xD1}, false, 0.05f, 0.125f},
+      {"page up stops at the start", 0.1f, {0xC9}, false, 0.05f, 0},
+      {"right arrow", 5, {0xCD}, false, 0.5f, 5.5f},
+      {"left arrow", 5, {0xCB}, false, 0.5f, 4.5f},
+      {"end", 3, {0xCF}, false, 0.05f, 10},
+      {"home and page down combine", 7, {0xC7, 0xD1}, false, 0.05f, 0.125f},
+      {"page down stops exactly at the end", 9.99f, {0xD1}, false, 0.05f, 10},
+      {"playback", 2, {}, true, 0.05f, 2.05f},
+      {"playback stops at the end", 9.99f, {}, true, 0.5f, 10},
+  };
+  Load(enginetest::kCutTetra);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state.displayTime = c.start;
+    state.playing = c.playing;
+    Hold(c.keys);
+    engine::StepTimeBy(c.elapsed);
+    EXPECT_FLOAT_EQ(state.displayTime, c.expected);
+  }
+  Hold({});
+}
+
+TEST_F(CameraTest, PlaybackEndsOneStepAfterReachingTheEnd) {
+  Load(enginetest::kCutTetra);
+  engine::GenerateEdgeBuffers();
+  state.displayTime = 10;
+  state.playing = true;
+  device.ClearLog();
+  engine::StepTimeBy(0.05f);
+  EXPECT_FALSE(state.playing);
+  EXPECT_EQ(state.displayTime, 10.0f);
+  EXPECT_TRUE(device.Log().empty());  // no change of time, no re-colouring
+}
+
+TEST_F(CameraTest, TimeChangeRecoloursAndRefreshesTheStatus) {
+  Load(enginetest::kCutTetra);
+  engine::GenerateEdgeBuffers();
+  state.clipDistance = 0;
+  engine::UpdateClipPlane();
+  engine::GenerateClipBuffers();
+  device.ClearLog();
+  Hold({0xCF});
+  engine::StepTimeBy(0.05f);
+  Hold({});
+  EXPECT_THAT(device.Texts(), ::testing::ElementsAre("VertexBuffer::Lock(#1, 0, 0, 0x0)", "VertexBuffer::Unlock(#1)",
+                                                     "VertexBuffer::Lock(#2, 0, 0, 0x0)", "VertexBuffer::Unlock(#2)"));
+  EXPECT_THAT(state.statusText, ::testing::EndsWith("Czas: 10 (0-10) - 100%"));
+}
+
+TEST_F(CameraTest, SingleFrameDocumentIgnoresTimeKeys) {
+  Load("QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
+       "FRAMES 1\n4  1 2 3 4\n");
+  engine::OnChar(13);
+  Hold({0xCF, 0xD1});
+  engine::StepTimeBy(1);
+  EXPECT_EQ(state.displayTime, 4.0f);
+  EXPECT_TRUE(state.playing);  // set, but it never moves anything
+  Hold({});
+}
+
+TEST_F(CameraTest, WheelDoesNothing) {
+  Load(enginetest::kCutTetra);
+  engine::OnMouseWheel({1, 1}, 3);
+  EXPECT_TRUE(device.Log().empty());
+}
+
+}  // namespace
