@@ -12,8 +12,7 @@ std::string Text(const char* name, int a, int b) {
 
 }  // namespace
 
-FakeWindowSystem& FakeWindowSystem::Send(unsigned message, std::uintptr_t wParam,
-                                         std::intptr_t lParam) {
+FakeWindowSystem& FakeWindowSystem::Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   Step step;
   step.kind = Step::Msg;
   step.message = Message{message, wParam, lParam};
@@ -80,8 +79,7 @@ void FakeWindowSystem::CloseDisplay() {
   displayOpen = false;
 }
 
-bool FakeWindowSystem::RegisterClass(std::string_view className, bool closeBox,
-                                     std::string& reason) {
+bool FakeWindowSystem::RegisterClass(std::string_view className, bool closeBox, std::string& reason) {
   log.push_back("RegisterClass(" + std::string(className) + "," + (closeBox ? "1" : "0") + ")");
   if (failRegisterClass) {
     reason = "class refused";
@@ -96,10 +94,10 @@ void FakeWindowSystem::UnregisterClass() {
   classRegistered = false;
 }
 
-bool FakeWindowSystem::CreateWindow(std::string_view title, const WindowStyle& newStyle,
-                                    int width, int height, std::string& reason) {
-  log.push_back("CreateWindow(" + std::string(title) + "," + std::to_string(width) + "," +
-                std::to_string(height) + (newStyle.fullScreen ? ",full" : ",windowed") + ")");
+bool FakeWindowSystem::CreateWindow(std::string_view title, const WindowStyle& newStyle, int width, int height,
+                                    std::string& reason) {
+  log.push_back("CreateWindow(" + std::string(title) + "," + std::to_string(width) + "," + std::to_string(height) +
+                (newStyle.fullScreen ? ",full" : ",windowed") + ")");
   if (failCreateWindow) {
     reason = "window refused";
     return false;
@@ -221,8 +219,7 @@ void FakeWindowSystem::PlaceTopLeft(int width, int height) {
 
 int FakeWindowSystem::ShowCursor(bool show) {
   cursorCount += show ? 1 : -1;
-  log.push_back(std::string("ShowCursor(") + (show ? "1" : "0") + ") -> " +
-                std::to_string(cursorCount));
+  log.push_back(std::string("ShowCursor(") + (show ? "1" : "0") + ") -> " + std::to_string(cursorCount));
   return cursorCount;
 }
 

@@ -65,8 +65,8 @@ class FakeWindowSystem : public WindowSystem {
   void CloseDisplay() override;
   bool RegisterClass(std::string_view className, bool closeBox, std::string& reason) override;
   void UnregisterClass() override;
-  bool CreateWindow(std::string_view title, const WindowStyle& style, int clientWidth,
-                    int clientHeight, std::string& reason) override;
+  bool CreateWindow(std::string_view title, const WindowStyle& style, int clientWidth, int clientHeight,
+                    std::string& reason) override;
   void DestroyWindow() override;
   bool HasWindow() const override { return windowExists; }
   bool PeekMessage(Message& out) override;

@@ -24,8 +24,8 @@ struct State {
   DisplayMode mode;
   std::vector<Registration> registry;
 
-  WindowSystem* window = nullptr;   // set while the window exists
-  bool displayOpen = false;         // the graphics object
+  WindowSystem* window = nullptr;  // set while the window exists
+  bool displayOpen = false;        // the graphics object
   std::unique_ptr<gfx::Device> device;
   gfx::Device* installedDevice = nullptr;  // a test's device, when no framework device exists
   gfx::StateBlockPtr defaultState;
@@ -129,8 +129,7 @@ gfx::D3DPRESENT_PARAMETERS BuildPresentParameters() {
   p.EnableAutoDepthStencil = depth ? 1 : 0;
   p.AutoDepthStencilFormat = s.settings.depthStencilFormat;
   p.Flags = depth && !s.settings.keepDepthStencil ? gfx::D3DPRESENTFLAG_DISCARD_DEPTHSTENCIL : 0;
-  p.FullScreen_RefreshRateInHz =
-      s.mode.fullScreen ? static_cast<gfx::UINT>(s.mode.refreshRate) : 0;
+  p.FullScreen_RefreshRateInHz = s.mode.fullScreen ? static_cast<gfx::UINT>(s.mode.refreshRate) : 0;
   // The loop never waits for the retrace: frames come as fast as the device allows.
   p.PresentationInterval = gfx::D3DPRESENT_INTERVAL_IMMEDIATE;
   return p;
@@ -141,9 +140,8 @@ void CreateDevice() {
   State& s = S();
   const auto parameters = BuildPresentParameters();
   HRESULT hr = E_FAIL;
-  for (gfx::DWORD behaviour :
-       {gfx::D3DCREATE_HARDWARE_VERTEXPROCESSING, gfx::D3DCREATE_MIXED_VERTEXPROCESSING,
-        gfx::D3DCREATE_SOFTWARE_VERTEXPROCESSING}) {
+  for (gfx::DWORD behaviour : {gfx::D3DCREATE_HARDWARE_VERTEXPROCESSING, gfx::D3DCREATE_MIXED_VERTEXPROCESSING,
+                               gfx::D3DCREATE_SOFTWARE_VERTEXPROCESSING}) {
     s.device.reset();
     if (!s.platform.createDevice || !s.window) break;
     hr = s.platform.createDevice(*s.window, parameters, behaviour, s.device);
@@ -157,8 +155,7 @@ void CreateDevice() {
 void StartPausedTimer() {
   State& s = S();
   if (s.settings.pausedTimerInterval > 0.0f && s.window) {
-    s.window->SetTimer(kPausedTimerId,
-                       static_cast<unsigned>(s.settings.pausedTimerInterval * 1000.0f));
+    s.window->SetTimer(kPausedTimerId, static_cast<unsigned>(s.settings.pausedTimerInterval * 1000.0f));
   }
 }
 
@@ -284,8 +281,7 @@ void DrawStep() {
       ResetDevice();
       if (ErrorPending()) return;
     } else if (Failed(hr)) {
-      ErrorRaiseDirectX(hr, "Błąd podczas testowania poziomu kooperatywności urządzenia"_cp,
-                        ERROR_FILE_LINE);
+      ErrorRaiseDirectX(hr, "Błąd podczas testowania poziomu kooperatywności urządzenia"_cp, ERROR_FILE_LINE);
       PostClose();
       s.deviceLost = false;
     } else {
@@ -379,8 +375,7 @@ int RunGuarded(const Settings& settings, const DisplayMode& mode) {
   std::string reason;
   if (!window || !window->OpenDisplay(reason)) {
     ErrorRaiseWin32Code(0, reason.empty() ? "brak systemu okien" : reason,
-                        "Nie można zainicjalizować OpenGL (wymaga conajmniej OpenGL 3.3)"_cp,
-                        ERROR_FILE_LINE);
+                        "Nie można zainicjalizować OpenGL (wymaga conajmniej OpenGL 3.3)"_cp, ERROR_FILE_LINE);
     return -1;
   }
   s.displayOpen = true;
@@ -462,9 +457,7 @@ int RunGuarded(const Settings& settings, const DisplayMode& mode) {
 
 void SetPlatform(const Platform& platform) { S().platform = platform; }
 
-void Register(FrameObject* object) {
-  S().registry.push_back(Registration{object, false, false, false});
-}
+void Register(FrameObject* object) { S().registry.push_back(Registration{object, false, false, false}); }
 
 int Run(const Settings& settings, const DisplayMode& mode) {
   // Anything thrown out of a hook, a callback or the loop ends the run here, without
@@ -483,8 +476,7 @@ void RequestClose() { PostClose(); }
 void ChangeDisplayMode(const DisplayMode& newMode) {
   State& s = S();
   const DisplayMode& current = s.mode;
-  if (newMode.width == current.width && newMode.height == current.height &&
-      newMode.fullScreen == current.fullScreen &&
+  if (newMode.width == current.width && newMode.height == current.height && newMode.fullScreen == current.fullScreen &&
       (newMode.refreshRate == current.refreshRate || !newMode.fullScreen)) {
     return;
   }
@@ -603,9 +595,8 @@ std::intptr_t WindowProc(const Message& message) {
       break;
     case WM_SYSCOMMAND:
       if (s.mode.fullScreen &&
-          (message.wParam == SC_SIZE || message.wParam == SC_MOVE ||
-           message.wParam == SC_MAXIMIZE || message.wParam == SC_KEYMENU ||
-           message.wParam == SC_MONITORPOWER)) {
+          (message.wParam == SC_SIZE || message.wParam == SC_MOVE || message.wParam == SC_MAXIMIZE ||
+           message.wParam == SC_KEYMENU || message.wParam == SC_MONITORPOWER)) {
         return 1;
       }
       break;

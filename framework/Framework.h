@@ -21,8 +21,7 @@ namespace frame {
 
 // The application's window procedure: every message the framework does not end itself.
 using MessageHandler =
-    std::function<std::intptr_t(WindowSystem* window, unsigned message, std::uintptr_t wParam,
-                                std::intptr_t lParam)>;
+    std::function<std::intptr_t(WindowSystem* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam)>;
 
 struct Settings {
   void* instance = nullptr;  // kept for the record's shape; our window systems need none
@@ -30,8 +29,8 @@ struct Settings {
   std::string className;
   std::string title;  // window caption, Windows-1250
   bool escapeCloses = false;
-  int pausedLoopMode = 0;             // 0: sleep while paused, 1: update per message, 2: spin
-  float pausedTimerInterval = 0.0f;   // seconds; <= 0: no timer while paused
+  int pausedLoopMode = 0;                                   // 0: sleep while paused, 1: update per message, 2: spin
+  float pausedTimerInterval = 0.0f;                         // seconds; <= 0: no timer while paused
   gfx::D3DFORMAT depthStencilFormat = gfx::D3DFMT_UNKNOWN;  // none when unknown
   bool keepDepthStencil = false;
   bool resizable = true;
@@ -47,9 +46,8 @@ struct Settings {
 
 // Creates the device for the window's surface with the given present parameters and one
 // of the D3DCREATE_*_VERTEXPROCESSING behaviours.
-using DeviceFactory =
-    std::function<HRESULT(WindowSystem& window, const gfx::D3DPRESENT_PARAMETERS& parameters,
-                          gfx::DWORD behaviour, std::unique_ptr<gfx::Device>& device)>;
+using DeviceFactory = std::function<HRESULT(WindowSystem& window, const gfx::D3DPRESENT_PARAMETERS& parameters,
+                                            gfx::DWORD behaviour, std::unique_ptr<gfx::Device>& device)>;
 
 struct Platform {
   WindowSystem* windowSystem = nullptr;  // not owned; outlives Run

@@ -43,9 +43,7 @@ void Create() {
   State& s = S();
   frame::WindowSystem* window = frame::GetWindow();
   unsigned lines = 0;
-  s.wheelLines = window && window->GetSystemSetting(frame::SystemSetting::WheelScrollLines, lines)
-                     ? lines
-                     : 3;
+  s.wheelLines = window && window->GetSystemSetting(frame::SystemSetting::WheelScrollLines, lines) ? lines : 3;
   if (!window) {
     // The keyboard belongs to the window: without one there is nothing to read.
     ErrorRaiseDirectX(E_FAIL, "Nie można utworzyć klawiatury DirectInput."_cp, "", 0);

@@ -16,57 +16,40 @@ namespace {
 // DIK code -> SDL scan code. DIK codes are the PC's set-1 scan codes (0xE0-prefixed keys
 // with the high bit set), which is also what SDL's USB-based scan codes are named after.
 constexpr std::array<std::pair<unsigned char, SDL_Scancode>, 103> kDikTable = {{
-    {0x01, SDL_SCANCODE_ESCAPE},       {0x02, SDL_SCANCODE_1},
-    {0x03, SDL_SCANCODE_2},            {0x04, SDL_SCANCODE_3},
-    {0x05, SDL_SCANCODE_4},            {0x06, SDL_SCANCODE_5},
-    {0x07, SDL_SCANCODE_6},            {0x08, SDL_SCANCODE_7},
-    {0x09, SDL_SCANCODE_8},            {0x0A, SDL_SCANCODE_9},
-    {0x0B, SDL_SCANCODE_0},            {0x0C, SDL_SCANCODE_MINUS},
-    {0x0D, SDL_SCANCODE_EQUALS},       {0x0E, SDL_SCANCODE_BACKSPACE},
-    {0x0F, SDL_SCANCODE_TAB},          {0x10, SDL_SCANCODE_Q},
-    {0x11, SDL_SCANCODE_W},            {0x12, SDL_SCANCODE_E},
-    {0x13, SDL_SCANCODE_R},            {0x14, SDL_SCANCODE_T},
-    {0x15, SDL_SCANCODE_Y},            {0x16, SDL_SCANCODE_U},
-    {0x17, SDL_SCANCODE_I},            {0x18, SDL_SCANCODE_O},
-    {0x19, SDL_SCANCODE_P},            {0x1A, SDL_SCANCODE_LEFTBRACKET},
-    {0x1B, SDL_SCANCODE_RIGHTBRACKET}, {0x1C, SDL_SCANCODE_RETURN},
-    {0x1D, SDL_SCANCODE_LCTRL},        {0x1E, SDL_SCANCODE_A},
-    {0x1F, SDL_SCANCODE_S},            {0x20, SDL_SCANCODE_D},
-    {0x21, SDL_SCANCODE_F},            {0x22, SDL_SCANCODE_G},
-    {0x23, SDL_SCANCODE_H},            {0x24, SDL_SCANCODE_J},
-    {0x25, SDL_SCANCODE_K},            {0x26, SDL_SCANCODE_L},
-    {0x27, SDL_SCANCODE_SEMICOLON},    {0x28, SDL_SCANCODE_APOSTROPHE},
-    {0x29, SDL_SCANCODE_GRAVE},        {0x2A, SDL_SCANCODE_LSHIFT},
-    {0x2B, SDL_SCANCODE_BACKSLASH},    {0x2C, SDL_SCANCODE_Z},
-    {0x2D, SDL_SCANCODE_X},            {0x2E, SDL_SCANCODE_C},
-    {0x2F, SDL_SCANCODE_V},            {0x30, SDL_SCANCODE_B},
-    {0x31, SDL_SCANCODE_N},            {0x32, SDL_SCANCODE_M},
-    {0x33, SDL_SCANCODE_COMMA},        {0x34, SDL_SCANCODE_PERIOD},
-    {0x35, SDL_SCANCODE_SLASH},        {0x36, SDL_SCANCODE_RSHIFT},
-    {0x37, SDL_SCANCODE_KP_MULTIPLY},  {0x38, SDL_SCANCODE_LALT},
-    {0x39, SDL_SCANCODE_SPACE},        {0x3A, SDL_SCANCODE_CAPSLOCK},
-    {0x3B, SDL_SCANCODE_F1},           {0x3C, SDL_SCANCODE_F2},
-    {0x3D, SDL_SCANCODE_F3},           {0x3E, SDL_SCANCODE_F4},
-    {0x3F, SDL_SCANCODE_F5},           {0x40, SDL_SCANCODE_F6},
-    {0x41, SDL_SCANCODE_F7},           {0x42, SDL_SCANCODE_F8},
-    {0x43, SDL_SCANCODE_F9},           {0x44, SDL_SCANCODE_F10},
-    {0x45, SDL_SCANCODE_NUMLOCKCLEAR}, {0x46, SDL_SCANCODE_SCROLLLOCK},
-    {0x47, SDL_SCANCODE_KP_7},         {0x48, SDL_SCANCODE_KP_8},
-    {0x49, SDL_SCANCODE_KP_9},         {0x4A, SDL_SCANCODE_KP_MINUS},
-    {0x4B, SDL_SCANCODE_KP_4},         {0x4C, SDL_SCANCODE_KP_5},
-    {0x4D, SDL_SCANCODE_KP_6},         {0x4E, SDL_SCANCODE_KP_PLUS},
-    {0x4F, SDL_SCANCODE_KP_1},         {0x50, SDL_SCANCODE_KP_2},
-    {0x51, SDL_SCANCODE_KP_3},         {0x52, SDL_SCANCODE_KP_0},
-    {0x53, SDL_SCANCODE_KP_PERIOD},    {0x57, SDL_SCANCODE_F11},
-    {0x58, SDL_SCANCODE_F12},          {0x9C, SDL_SCANCODE_KP_ENTER},
-    {0x9D, SDL_SCANCODE_RCTRL},        {0xB5, SDL_SCANCODE_KP_DIVIDE},
-    {0xB8, SDL_SCANCODE_RALT},         {0xC5, SDL_SCANCODE_PAUSE},
-    {0xC7, SDL_SCANCODE_HOME},         {0xC8, SDL_SCANCODE_UP},
-    {0xC9, SDL_SCANCODE_PAGEUP},       {0xCB, SDL_SCANCODE_LEFT},
-    {0xCD, SDL_SCANCODE_RIGHT},        {0xCF, SDL_SCANCODE_END},
-    {0xD0, SDL_SCANCODE_DOWN},         {0xD1, SDL_SCANCODE_PAGEDOWN},
-    {0xD2, SDL_SCANCODE_INSERT},       {0xD3, SDL_SCANCODE_DELETE},
-    {0xDB, SDL_SCANCODE_LGUI},         {0xDC, SDL_SCANCODE_RGUI},
+    {0x01, SDL_SCANCODE_ESCAPE},      {0x02, SDL_SCANCODE_1},           {0x03, SDL_SCANCODE_2},
+    {0x04, SDL_SCANCODE_3},           {0x05, SDL_SCANCODE_4},           {0x06, SDL_SCANCODE_5},
+    {0x07, SDL_SCANCODE_6},           {0x08, SDL_SCANCODE_7},           {0x09, SDL_SCANCODE_8},
+    {0x0A, SDL_SCANCODE_9},           {0x0B, SDL_SCANCODE_0},           {0x0C, SDL_SCANCODE_MINUS},
+    {0x0D, SDL_SCANCODE_EQUALS},      {0x0E, SDL_SCANCODE_BACKSPACE},   {0x0F, SDL_SCANCODE_TAB},
+    {0x10, SDL_SCANCODE_Q},           {0x11, SDL_SCANCODE_W},           {0x12, SDL_SCANCODE_E},
+    {0x13, SDL_SCANCODE_R},           {0x14, SDL_SCANCODE_T},           {0x15, SDL_SCANCODE_Y},
+    {0x16, SDL_SCANCODE_U},           {0x17, SDL_SCANCODE_I},           {0x18, SDL_SCANCODE_O},
+    {0x19, SDL_SCANCODE_P},           {0x1A, SDL_SCANCODE_LEFTBRACKET}, {0x1B, SDL_SCANCODE_RIGHTBRACKET},
+    {0x1C, SDL_SCANCODE_RETURN},      {0x1D, SDL_SCANCODE_LCTRL},       {0x1E, SDL_SCANCODE_A},
+    {0x1F, SDL_SCANCODE_S},           {0x20, SDL_SCANCODE_D},           {0x21, SDL_SCANCODE_F},
+    {0x22, SDL_SCANCODE_G},           {0x23, SDL_SCANCODE_H},           {0x24, SDL_SCANCODE_J},
+    {0x25, SDL_SCANCODE_K},           {0x26, SDL_SCANCODE_L},           {0x27, SDL_SCANCODE_SEMICOLON},
+    {0x28, SDL_SCANCODE_APOSTROPHE},  {0x29, SDL_SCANCODE_GRAVE},       {0x2A, SDL_SCANCODE_LSHIFT},
+    {0x2B, SDL_SCANCODE_BACKSLASH},   {0x2C, SDL_SCANCODE_Z},           {0x2D, SDL_SCANCODE_X},
+    {0x2E, SDL_SCANCODE_C},           {0x2F, SDL_SCANCODE_V},           {0x30, SDL_SCANCODE_B},
+    {0x31, SDL_SCANCODE_N},           {0x32, SDL_SCANCODE_M},           {0x33, SDL_SCANCODE_COMMA},
+    {0x34, SDL_SCANCODE_PERIOD},      {0x35, SDL_SCANCODE_SLASH},       {0x36, SDL_SCANCODE_RSHIFT},
+    {0x37, SDL_SCANCODE_KP_MULTIPLY}, {0x38, SDL_SCANCODE_LALT},        {0x39, SDL_SCANCODE_SPACE},
+    {0x3A, SDL_SCANCODE_CAPSLOCK},    {0x3B, SDL_SCANCODE_F1},          {0x3C, SDL_SCANCODE_F2},
+    {0x3D, SDL_SCANCODE_F3},          {0x3E, SDL_SCANCODE_F4},          {0x3F, SDL_SCANCODE_F5},
+    {0x40, SDL_SCANCODE_F6},          {0x41, SDL_SCANCODE_F7},          {0x42, SDL_SCANCODE_F8},
+    {0x43, SDL_SCANCODE_F9},          {0x44, SDL_SCANCODE_F10},         {0x45, SDL_SCANCODE_NUMLOCKCLEAR},
+    {0x46, SDL_SCANCODE_SCROLLLOCK},  {0x47, SDL_SCANCODE_KP_7},        {0x48, SDL_SCANCODE_KP_8},
+    {0x49, SDL_SCANCODE_KP_9},        {0x4A, SDL_SCANCODE_KP_MINUS},    {0x4B, SDL_SCANCODE_KP_4},
+    {0x4C, SDL_SCANCODE_KP_5},        {0x4D, SDL_SCANCODE_KP_6},        {0x4E, SDL_SCANCODE_KP_PLUS},
+    {0x4F, SDL_SCANCODE_KP_1},        {0x50, SDL_SCANCODE_KP_2},        {0x51, SDL_SCANCODE_KP_3},
+    {0x52, SDL_SCANCODE_KP_0},        {0x53, SDL_SCANCODE_KP_PERIOD},   {0x57, SDL_SCANCODE_F11},
+    {0x58, SDL_SCANCODE_F12},         {0x9C, SDL_SCANCODE_KP_ENTER},    {0x9D, SDL_SCANCODE_RCTRL},
+    {0xB5, SDL_SCANCODE_KP_DIVIDE},   {0xB8, SDL_SCANCODE_RALT},        {0xC5, SDL_SCANCODE_PAUSE},
+    {0xC7, SDL_SCANCODE_HOME},        {0xC8, SDL_SCANCODE_UP},          {0xC9, SDL_SCANCODE_PAGEUP},
+    {0xCB, SDL_SCANCODE_LEFT},        {0xCD, SDL_SCANCODE_RIGHT},       {0xCF, SDL_SCANCODE_END},
+    {0xD0, SDL_SCANCODE_DOWN},        {0xD1, SDL_SCANCODE_PAGEDOWN},    {0xD2, SDL_SCANCODE_INSERT},
+    {0xD3, SDL_SCANCODE_DELETE},      {0xDB, SDL_SCANCODE_LGUI},        {0xDC, SDL_SCANCODE_RGUI},
     {0xDD, SDL_SCANCODE_APPLICATION},
 }};
 
@@ -115,48 +98,86 @@ unsigned VkForSdlKey(int key) {
     return VK_NUMPAD0 + 1 + static_cast<unsigned>(key - SDLK_KP_1);
   }
   switch (key) {
-    case SDLK_BACKSPACE: return VK_BACK;
-    case SDLK_TAB: return VK_TAB;
+    case SDLK_BACKSPACE:
+      return VK_BACK;
+    case SDLK_TAB:
+      return VK_TAB;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_KP_ENTER:
+      return VK_RETURN;
     case SDLK_LSHIFT:
-    case SDLK_RSHIFT: return VK_SHIFT;
+    case SDLK_RSHIFT:
+      return VK_SHIFT;
     case SDLK_LCTRL:
-    case SDLK_RCTRL: return VK_CONTROL;
+    case SDLK_RCTRL:
+      return VK_CONTROL;
     case SDLK_LALT:
-    case SDLK_RALT: return VK_MENU;
-    case SDLK_PAUSE: return VK_PAUSE;
-    case SDLK_CAPSLOCK: return VK_CAPITAL;
-    case SDLK_ESCAPE: return VK_ESCAPE;
-    case SDLK_SPACE: return VK_SPACE;
-    case SDLK_PAGEUP: return VK_PRIOR;
-    case SDLK_PAGEDOWN: return VK_NEXT;
-    case SDLK_END: return VK_END;
-    case SDLK_HOME: return VK_HOME;
-    case SDLK_LEFT: return VK_LEFT;
-    case SDLK_UP: return VK_UP;
-    case SDLK_RIGHT: return VK_RIGHT;
-    case SDLK_DOWN: return VK_DOWN;
-    case SDLK_INSERT: return VK_INSERT;
-    case SDLK_DELETE: return VK_DELETE;
-    case SDLK_KP_0: return VK_NUMPAD0;
-    case SDLK_KP_MULTIPLY: return VK_MULTIPLY;
-    case SDLK_KP_PLUS: return VK_ADD;
-    case SDLK_KP_MINUS: return VK_SUBTRACT;
-    case SDLK_KP_PERIOD: return VK_DECIMAL;
-    case SDLK_KP_DIVIDE: return VK_DIVIDE;
-    case SDLK_SEMICOLON: return VK_OEM_1;
-    case SDLK_EQUALS: return VK_OEM_PLUS;
-    case SDLK_COMMA: return VK_OEM_COMMA;
-    case SDLK_MINUS: return VK_OEM_MINUS;
-    case SDLK_PERIOD: return VK_OEM_PERIOD;
-    case SDLK_SLASH: return VK_OEM_2;
-    case SDLK_BACKQUOTE: return VK_OEM_3;
-    case SDLK_LEFTBRACKET: return VK_OEM_4;
-    case SDLK_BACKSLASH: return VK_OEM_5;
-    case SDLK_RIGHTBRACKET: return VK_OEM_6;
-    case SDLK_QUOTE: return VK_OEM_7;
-    default: return 0;
+    case SDLK_RALT:
+      return VK_MENU;
+    case SDLK_PAUSE:
+      return VK_PAUSE;
+    case SDLK_CAPSLOCK:
+      return VK_CAPITAL;
+    case SDLK_ESCAPE:
+      return VK_ESCAPE;
+    case SDLK_SPACE:
+      return VK_SPACE;
+    case SDLK_PAGEUP:
+      return VK_PRIOR;
+    case SDLK_PAGEDOWN:
+      return VK_NEXT;
+    case SDLK_END:
+      return VK_END;
+    case SDLK_HOME:
+      return VK_HOME;
+    case SDLK_LEFT:
+      return VK_LEFT;
+    case SDLK_UP:
+      return VK_UP;
+    case SDLK_RIGHT:
+      return VK_RIGHT;
+    case SDLK_DOWN:
+      return VK_DOWN;
+    case SDLK_INSERT:
+      return VK_INSERT;
+    case SDLK_DELETE:
+      return VK_DELETE;
+    case SDLK_KP_0:
+      return VK_NUMPAD0;
+    case SDLK_KP_MULTIPLY:
+      return VK_MULTIPLY;
+    case SDLK_KP_PLUS:
+      return VK_ADD;
+    case SDLK_KP_MINUS:
+      return VK_SUBTRACT;
+    case SDLK_KP_PERIOD:
+      return VK_DECIMAL;
+    case SDLK_KP_DIVIDE:
+      return VK_DIVIDE;
+    case SDLK_SEMICOLON:
+      return VK_OEM_1;
+    case SDLK_EQUALS:
+      return VK_OEM_PLUS;
+    case SDLK_COMMA:
+      return VK_OEM_COMMA;
+    case SDLK_MINUS:
+      return VK_OEM_MINUS;
+    case SDLK_PERIOD:
+      return VK_OEM_PERIOD;
+    case SDLK_SLASH:
+      return VK_OEM_2;
+    case SDLK_BACKQUOTE:
+      return VK_OEM_3;
+    case SDLK_LEFTBRACKET:
+      return VK_OEM_4;
+    case SDLK_BACKSLASH:
+      return VK_OEM_5;
+    case SDLK_RIGHTBRACKET:
+      return VK_OEM_6;
+    case SDLK_QUOTE:
+      return VK_OEM_7;
+    default:
+      return 0;
   }
 }
 
@@ -167,9 +188,7 @@ class GlSurface : public gfx::Surface {
 
   bool MakeCurrent() override { return SDL_GL_MakeCurrent(window, context) == 0; }
   void SwapBuffers() override { SDL_GL_SwapWindow(window); }
-  void GetDrawableSize(int& width, int& height) override {
-    SDL_GL_GetDrawableSize(window, &width, &height);
-  }
+  void GetDrawableSize(int& width, int& height) override { SDL_GL_GetDrawableSize(window, &width, &height); }
   bool DisableVsync() override { return SDL_GL_SetSwapInterval(0) == 0; }
 };
 
@@ -209,8 +228,7 @@ bool SdlWindowSystem::OpenDisplay(std::string& reason) {
   const char* driver = SDL_GetCurrentVideoDriver();
   const std::string name = driver ? driver : "";
   if (name.empty() || name == "offscreen" || name == "dummy") {
-    reason = "Brak ekranu: SDL wybrał sterownik obrazu \""_cp + name +
-             "\" (czy zmienna DISPLAY jest ustawiona?)"_cp;
+    reason = "Brak ekranu: SDL wybrał sterownik obrazu \""_cp + name + "\" (czy zmienna DISPLAY jest ustawiona?)"_cp;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
@@ -247,8 +265,8 @@ bool SdlWindowSystem::RegisterClass(std::string_view className, bool, std::strin
 
 void SdlWindowSystem::UnregisterClass() { impl->className.clear(); }
 
-bool SdlWindowSystem::CreateWindow(std::string_view title, const WindowStyle& style, int width,
-                                   int height, std::string& reason) {
+bool SdlWindowSystem::CreateWindow(std::string_view title, const WindowStyle& style, int width, int height,
+                                   std::string& reason) {
   if (impl->window) DestroyWindow();
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
@@ -262,8 +280,8 @@ bool SdlWindowSystem::CreateWindow(std::string_view title, const WindowStyle& st
   Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
   if (style.resizable) flags |= SDL_WINDOW_RESIZABLE;
   const std::string utf8Title = cp1250::ToUtf8(title);
-  SDL_Window* window = SDL_CreateWindow(utf8Title.c_str(), SDL_WINDOWPOS_UNDEFINED,
-                                        SDL_WINDOWPOS_UNDEFINED, width, height, flags);
+  SDL_Window* window =
+      SDL_CreateWindow(utf8Title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, flags);
   if (!window) {
     reason = cp1250::FromUtf8(SDL_GetError());
     return false;
@@ -423,10 +441,17 @@ void SdlWindowSystem::Translate(const SDL_Event& event) {
       if (event.button.windowID != ours) break;
       unsigned down = 0;
       switch (event.button.button) {
-        case SDL_BUTTON_LEFT: down = WM_LBUTTONDOWN; break;
-        case SDL_BUTTON_RIGHT: down = WM_RBUTTONDOWN; break;
-        case SDL_BUTTON_MIDDLE: down = WM_MBUTTONDOWN; break;
-        default: break;
+        case SDL_BUTTON_LEFT:
+          down = WM_LBUTTONDOWN;
+          break;
+        case SDL_BUTTON_RIGHT:
+          down = WM_RBUTTONDOWN;
+          break;
+        case SDL_BUTTON_MIDDLE:
+          down = WM_MBUTTONDOWN;
+          break;
+        default:
+          break;
       }
       if (down == 0) break;
       if (event.type == SDL_MOUSEBUTTONDOWN) {
@@ -481,9 +506,7 @@ bool SdlWindowSystem::GetMessage(Message& out) {
 
 void SdlWindowSystem::PostClose() { queue.push_back(Message{WM_CLOSE, 0, 0}); }
 
-void SdlWindowSystem::PostQuit(int code) {
-  queue.push_back(Message{WM_QUIT, static_cast<std::uintptr_t>(code), 0});
-}
+void SdlWindowSystem::PostQuit(int code) { queue.push_back(Message{WM_QUIT, static_cast<std::uintptr_t>(code), 0}); }
 
 void SdlWindowSystem::SetTimer(unsigned id, unsigned periodMs) {
   impl->timers[id] = Timer{periodMs, SDL_GetTicks64() + periodMs};

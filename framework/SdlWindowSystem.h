@@ -34,8 +34,8 @@ class SdlWindowSystem : public WindowSystem {
   void CloseDisplay() override;
   bool RegisterClass(std::string_view className, bool closeBox, std::string& reason) override;
   void UnregisterClass() override;
-  bool CreateWindow(std::string_view title, const WindowStyle& style, int clientWidth,
-                    int clientHeight, std::string& reason) override;
+  bool CreateWindow(std::string_view title, const WindowStyle& style, int clientWidth, int clientHeight,
+                    std::string& reason) override;
   void DestroyWindow() override;
   bool HasWindow() const override;
   bool PeekMessage(Message& out) override;

@@ -215,9 +215,8 @@ struct Message {
 // lParam packing of positions and sizes: x (or width) in the low 16 bits, y (or height) in
 // the high 16 bits, each read back as a signed 16-bit number.
 constexpr std::intptr_t MakeLParam(int low, int high) {
-  return static_cast<std::intptr_t>(
-      static_cast<std::uint32_t>((static_cast<std::uint32_t>(low) & 0xFFFFu) |
-                                 ((static_cast<std::uint32_t>(high) & 0xFFFFu) << 16)));
+  return static_cast<std::intptr_t>(static_cast<std::uint32_t>((static_cast<std::uint32_t>(low) & 0xFFFFu) |
+                                                               ((static_cast<std::uint32_t>(high) & 0xFFFFu) << 16)));
 }
 constexpr int LowWordSigned(std::intptr_t value) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(value & 0xFFFF));
@@ -272,8 +271,8 @@ class WindowSystem {
   virtual void UnregisterClass() = 0;
 
   // Creates the one window with the given client size; false with reason on failure.
-  virtual bool CreateWindow(std::string_view title, const WindowStyle& style, int clientWidth,
-                            int clientHeight, std::string& reason) = 0;
+  virtual bool CreateWindow(std::string_view title, const WindowStyle& style, int clientWidth, int clientHeight,
+                            std::string& reason) = 0;
   virtual void DestroyWindow() = 0;
   virtual bool HasWindow() const = 0;
 

@@ -81,10 +81,9 @@ TEST(FrameworkSdlRun, RunsFramesResizesChangesModeAndShutsDown) {
   EXPECT_EQ(afterResize.width, 500);
   EXPECT_EQ(afterResize.height, 400);
   EXPECT_THAT(object.hooks,
-              ElementsAre("OnCreate", "OnDeviceCreate", "OnDeviceRestore", "--resize",
-                          "OnDeviceLost", "OnDeviceRestore", "--mode", "OnDeviceLost",
-                          "OnDeviceDestroy", "OnDeviceCreate", "OnDeviceRestore", "OnDeviceLost",
-                          "OnDeviceDestroy", "OnDestroy"));
+              ElementsAre("OnCreate", "OnDeviceCreate", "OnDeviceRestore", "--resize", "OnDeviceLost",
+                          "OnDeviceRestore", "--mode", "OnDeviceLost", "OnDeviceDestroy", "OnDeviceCreate",
+                          "OnDeviceRestore", "OnDeviceLost", "OnDeviceDestroy", "OnDestroy"));
   EXPECT_EQ(frame::GetDisplayMode().width, 640);
   EXPECT_EQ(frame::GetDevice(), nullptr);
   frame::test_seam::ResetState();

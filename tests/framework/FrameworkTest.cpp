@@ -91,8 +91,7 @@ class FrameworkTest : public ::testing::Test {
   int Run() {
     frame::Platform platform;
     platform.windowSystem = &ws;
-    platform.createDevice = [this](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS& p,
-                                   gfx::DWORD behaviour,
+    platform.createDevice = [this](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS& p, gfx::DWORD behaviour,
                                    std::unique_ptr<gfx::Device>& out) -> HRESULT {
       behaviours.push_back(behaviour);
       if (failDeviceCreation) return D3DERR_NOTAVAILABLE;
@@ -149,13 +148,11 @@ TEST_F(FrameworkTest, StartsUpInRegistrationOrderAndShutsDownInReverse) {
   ws.Idle(1);
   EXPECT_EQ(Run(), 0);
   EXPECT_FALSE(ErrorPending());
-  EXPECT_THAT(Hooks(events),
-              ElementsAre("A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice",
-                          "A.OnDeviceCreate", "B.OnDeviceCreate", "C.OnDeviceCreate",
-                          "A.OnDeviceRestore", "B.OnDeviceRestore", "C.OnDeviceRestore",
-                          "C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost",
-                          "C.OnDeviceDestroy", "B.OnDeviceDestroy", "A.OnDeviceDestroy",
-                          "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"));
+  EXPECT_THAT(Hooks(events), ElementsAre("A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice", "A.OnDeviceCreate",
+                                         "B.OnDeviceCreate", "C.OnDeviceCreate", "A.OnDeviceRestore",
+                                         "B.OnDeviceRestore", "C.OnDeviceRestore", "C.OnDeviceLost", "B.OnDeviceLost",
+                                         "A.OnDeviceLost", "C.OnDeviceDestroy", "B.OnDeviceDestroy",
+                                         "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"));
   // One idle turn: one update and one draw, presented.
   EXPECT_EQ(std::count(events.begin(), events.end(), "update"), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 1);
@@ -199,8 +196,7 @@ struct StartFailure {
 
 void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.what; }
 
-class FrameworkStartFailureTest : public FrameworkTest,
-                                  public ::testing::WithParamInterface<StartFailure> {};
+class FrameworkStartFailureTest : public FrameworkTest, public ::testing::WithParamInterface<StartFailure> {};
 
 TEST_P(FrameworkStartFailureTest, ReturnsItsCodeAndUndoesExactlyWhatRan) {
   const StartFailure& f = GetParam();
@@ -240,32 +236,37 @@ const std::string kUnknown = "Nieznany błąd (najprawdopodobniej błąd ochrony
 INSTANTIATE_TEST_SUITE_P(
     Steps, FrameworkStartFailureTest,
     ::testing::Values(
-        StartFailure{"display", -1, kNoGraphics.c_str(), {}},
-        StartFailure{"class", -2, kNoClass.c_str(), {}},
+        StartFailure{"display", -1, kNoGraphics.c_str(), {}}, StartFailure{"class", -2, kNoClass.c_str(), {}},
         StartFailure{"window", -3, kNoWindow.c_str(), {}},
         // B fails: C never created; B and A destroyed, in reverse.
-        StartFailure{"B.OnCreate", -4, kStage1.c_str(),
-                     {"A.OnCreate", "B.OnCreate", "B.OnDestroy", "A.OnDestroy"}},
-        StartFailure{"device", -5, kNoDevice.c_str(),
-                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "C.OnDestroy", "B.OnDestroy",
+        StartFailure{"B.OnCreate", -4, kStage1.c_str(), {"A.OnCreate", "B.OnCreate", "B.OnDestroy", "A.OnDestroy"}},
+        StartFailure{"device",
+                     -5,
+                     kNoDevice.c_str(),
+                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"}},
+        StartFailure{
+            "stateblock",
+            -12,
+            kNoDefaultState.c_str(),
+            {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"}},
+        StartFailure{"B.OnDeviceCreate",
+                     -6,
+                     kStage2.c_str(),
+                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice", "A.OnDeviceCreate", "B.OnDeviceCreate",
+                      "B.OnDeviceDestroy", "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"}},
+        StartFailure{"B.OnDeviceRestore",
+                     -7,
+                     kStage3.c_str(),
+                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice", "A.OnDeviceCreate", "B.OnDeviceCreate",
+                      "C.OnDeviceCreate", "A.OnDeviceRestore", "B.OnDeviceRestore", "B.OnDeviceLost", "A.OnDeviceLost",
+                      "C.OnDeviceDestroy", "B.OnDeviceDestroy", "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy",
                       "A.OnDestroy"}},
-        StartFailure{"stateblock", -12, kNoDefaultState.c_str(),
-                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice", "C.OnDestroy",
-                      "B.OnDestroy", "A.OnDestroy"}},
-        StartFailure{"B.OnDeviceCreate", -6, kStage2.c_str(),
-                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice",
-                      "A.OnDeviceCreate", "B.OnDeviceCreate", "B.OnDeviceDestroy",
-                      "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"}},
-        StartFailure{"B.OnDeviceRestore", -7, kStage3.c_str(),
-                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice",
-                      "A.OnDeviceCreate", "B.OnDeviceCreate", "C.OnDeviceCreate",
-                      "A.OnDeviceRestore", "B.OnDeviceRestore", "B.OnDeviceLost",
-                      "A.OnDeviceLost", "C.OnDeviceDestroy", "B.OnDeviceDestroy",
-                      "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"}},
         // An exception ends the run at once, without clean-up.
-        StartFailure{"throw", -11, kUnknown.c_str(),
-                     {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice",
-                      "A.OnDeviceCreate", "B.OnDeviceCreate"}}),
+        StartFailure{
+            "throw",
+            -11,
+            kUnknown.c_str(),
+            {"A.OnCreate", "B.OnCreate", "C.OnCreate", "CreateDevice", "A.OnDeviceCreate", "B.OnDeviceCreate"}}),
     [](const auto& info) {
       std::string name = info.param.what;
       std::replace(name.begin(), name.end(), '.', '_');
@@ -293,10 +294,9 @@ TEST_F(FrameworkTest, ChangeDisplayModeRecreatesTheDeviceWithEveryHookInOrder) {
   EXPECT_EQ(Run(), 0);
   auto during = Hooks(After("--change"));
   during.resize(std::find(during.begin(), during.end(), "--changed") - during.begin());
-  EXPECT_THAT(during, ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost",
-                                  "C.OnDeviceDestroy", "B.OnDeviceDestroy", "A.OnDeviceDestroy",
-                                  "CreateDevice", "A.OnDeviceCreate", "B.OnDeviceCreate",
-                                  "C.OnDeviceCreate", "A.OnDeviceRestore", "B.OnDeviceRestore",
+  EXPECT_THAT(during, ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost", "C.OnDeviceDestroy",
+                                  "B.OnDeviceDestroy", "A.OnDeviceDestroy", "CreateDevice", "A.OnDeviceCreate",
+                                  "B.OnDeviceCreate", "C.OnDeviceCreate", "A.OnDeviceRestore", "B.OnDeviceRestore",
                                   "C.OnDeviceRestore"));
   EXPECT_EQ(parameters.BackBufferWidth, 1024u);
   EXPECT_EQ(parameters.BackBufferHeight, 768u);
@@ -311,18 +311,17 @@ TEST_F(FrameworkTest, ChangeDisplayModeRecreatesTheDeviceWithEveryHookInOrder) {
 TEST_F(FrameworkTest, ChangeDisplayModeIgnoresTheRefreshRateOnlyWhenWindowed) {
   RegisterThree();
   ws.Do([this] {
-      frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 85, false});
-      events.push_back("--windowed done");
-      frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 60, true});
-      events.push_back("--to full screen");
-      frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 85, true});
-      events.push_back("--refresh changed");
-    });
+    frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 85, false});
+    events.push_back("--windowed done");
+    frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 60, true});
+    events.push_back("--to full screen");
+    frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 85, true});
+    events.push_back("--refresh changed");
+  });
   Run();
   EXPECT_EQ(std::count(events.begin(), events.end(), "CreateDevice"), 3);
   // Nothing between the start-up and the first marker.
-  EXPECT_EQ(*(std::find(events.begin(), events.end(), "--windowed done") - 1),
-            "C.OnDeviceRestore");
+  EXPECT_EQ(*(std::find(events.begin(), events.end(), "--windowed done") - 1), "C.OnDeviceRestore");
   EXPECT_EQ(parameters.FullScreen_RefreshRateInHz, 85u);
   EXPECT_EQ(parameters.Windowed, 0);
   EXPECT_THAT(ws.Requests("SetStyle"), ElementsAre("SetStyle(full)", "SetStyle(full)"));
@@ -340,8 +339,8 @@ TEST_F(FrameworkTest, ClientSizeChangeResetsTheDeviceAndCreatesNothing) {
   EXPECT_EQ(Run(), 0);
   auto after = Hooks(After("--resize"));
   after.resize(6);
-  EXPECT_THAT(after, ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost",
-                                 "A.OnDeviceRestore", "B.OnDeviceRestore", "C.OnDeviceRestore"));
+  EXPECT_THAT(after, ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost", "A.OnDeviceRestore",
+                                 "B.OnDeviceRestore", "C.OnDeviceRestore"));
   EXPECT_EQ(std::count(events.begin(), events.end(), "CreateDevice"), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), "A.OnDeviceCreate"), 1);
   ASSERT_EQ(resets.size(), 1u);
@@ -354,8 +353,7 @@ TEST_F(FrameworkTest, ClientSizeChangeResetsTheDeviceAndCreatesNothing) {
 
 TEST_F(FrameworkTest, UnchangedClientSizeAfterAMoveResetsNothing) {
   RegisterThree();
-  ws.Idle(1).Do([this] { events.push_back("--move"); }).Send(frame::WM_ENTERSIZEMOVE).Send(
-      frame::WM_EXITSIZEMOVE);
+  ws.Idle(1).Do([this] { events.push_back("--move"); }).Send(frame::WM_ENTERSIZEMOVE).Send(frame::WM_EXITSIZEMOVE);
   Run();
   auto after = Hooks(After("--move"));
   EXPECT_EQ(after.front(), "C.OnDeviceLost");  // only the shutdown's
@@ -401,8 +399,7 @@ TEST_F(FrameworkTest, MinimisingStopsUpdateAndDrawUntilRestoredWithElapsedZero) 
 
 TEST_F(FrameworkTest, PausedTimerKeepsTheClockRunningWhileMinimised) {
   settings.pausedTimerInterval = 0.5f;
-  ws.Idle(1).Send(frame::WM_SIZE, frame::SIZE_MINIMIZED, 0).Idle(2).Send(
-      frame::WM_SIZE, frame::SIZE_RESTORED, 0);
+  ws.Idle(1).Send(frame::WM_SIZE, frame::SIZE_MINIMIZED, 0).Idle(2).Send(frame::WM_SIZE, frame::SIZE_RESTORED, 0);
   Run();
   EXPECT_THAT(ws.Requests("SetTimer"), ElementsAre("SetTimer(1,500)"));
   EXPECT_THAT(ws.Requests("KillTimer"), ElementsAre("KillTimer(1)"));
@@ -425,8 +422,8 @@ TEST_F(FrameworkTest, LostDeviceIsResetWhenItAsksForIt) {
   EXPECT_FALSE(ErrorPending());
   auto after = Hooks(After("--restore"));
   after.resize(6);
-  EXPECT_THAT(after, ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost",
-                                 "A.OnDeviceRestore", "B.OnDeviceRestore", "C.OnDeviceRestore"));
+  EXPECT_THAT(after, ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost", "A.OnDeviceRestore",
+                                 "B.OnDeviceRestore", "C.OnDeviceRestore"));
   // Drawn again after the reset.
   EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 2);
 }
@@ -438,8 +435,7 @@ struct RunFailure {
 
 void PrintTo(const RunFailure& f, std::ostream* os) { *os << f.what; }
 
-class FrameworkRunFailureTest : public FrameworkTest,
-                                public ::testing::WithParamInterface<RunFailure> {};
+class FrameworkRunFailureTest : public FrameworkTest, public ::testing::WithParamInterface<RunFailure> {};
 
 TEST_P(FrameworkRunFailureTest, RecordsItsLinesAndClosesTheWindow) {
   const std::string what = GetParam().what;
@@ -471,16 +467,15 @@ TEST_P(FrameworkRunFailureTest, RecordsItsLinesAndClosesTheWindow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, FrameworkRunFailureTest,
-    ::testing::Values(
-        RunFailure{"update", {"update failed", "Błąd podczas działania programu (obliczenia)"_cp}},
-        RunFailure{"draw", {"draw failed", "Błąd podczas działania programu (rysowanie)"_cp}},
-        RunFailure{"present",
-                   {"Nie można wyświetlić ekranu"_cp, "Błąd podczas działania programu (rysowanie)"_cp}},
-        // The failed test closes the window; the draw that follows still runs and adds its line.
-        RunFailure{"cooperative",
-                   {"Błąd podczas testowania poziomu kooperatywności urządzenia"_cp,
-                    "Błąd podczas działania programu (rysowanie)"_cp}},
-        RunFailure{"reset", {"Nie można zresetować urządzenia"_cp}}),
+    ::testing::Values(RunFailure{"update", {"update failed", "Błąd podczas działania programu (obliczenia)"_cp}},
+                      RunFailure{"draw", {"draw failed", "Błąd podczas działania programu (rysowanie)"_cp}},
+                      RunFailure{"present",
+                                 {"Nie można wyświetlić ekranu"_cp, "Błąd podczas działania programu (rysowanie)"_cp}},
+                      // The failed test closes the window; the draw that follows still runs and adds its line.
+                      RunFailure{"cooperative",
+                                 {"Błąd podczas testowania poziomu kooperatywności urządzenia"_cp,
+                                  "Błąd podczas działania programu (rysowanie)"_cp}},
+                      RunFailure{"reset", {"Nie można zresetować urządzenia"_cp}}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(FrameworkTest, ActivationCountsOnceForRepeatedActivateAndBalancesSizeMoveLoops) {
@@ -515,19 +510,20 @@ TEST_F(FrameworkTest, WindowProcedureEndsOnlyItsOwnMessages) {
       .Do(call(frame::WM_POWERBROADCAST, frame::PBT_APMQUERYSUSPEND))
       .Do(call(frame::WM_SYSCOMMAND, frame::SC_KEYMENU))  // windowed: goes to the handler
       .Do(call(frame::WM_NCHITTEST, 0))
-      .Do([] { frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 60, true}); })
+      .Do([] {
+        frame::ChangeDisplayMode(frame::DisplayMode{800, 600, 60, true});
+      })
       .Do(call(frame::WM_SYSCOMMAND, frame::SC_KEYMENU))  // full screen: refused
       .Do(call(frame::WM_SYSCOMMAND, frame::SC_MOVE))
       .Do(call(frame::WM_SYSCOMMAND, frame::SC_MOVE | 2))  // compared whole
       .Do(call(frame::WM_NCHITTEST, 0));
   EXPECT_EQ(Run(), 0);
-  EXPECT_THAT(results, ElementsAre(1, frame::BROADCAST_QUERY_DENY, 0, 0, 1, 1, 0,
-                                   frame::HTCLIENT));
+  EXPECT_THAT(results, ElementsAre(1, frame::BROADCAST_QUERY_DENY, 0, 0, 1, 1, 0, frame::HTCLIENT));
   EXPECT_THAT(ws.Requests("PostClose"), ::testing::IsEmpty());
   EXPECT_THAT(ws.Requests("ReleaseCapture"), ::testing::SizeIs(1));
   // The handler saw the messages the framework does not end, WM_CLOSE included.
-  EXPECT_THAT(handled, ::testing::IsSupersetOf({frame::WM_KEYDOWN, frame::WM_CHAR,
-                                                frame::WM_LBUTTONDOWN, frame::WM_CLOSE}));
+  EXPECT_THAT(handled,
+              ::testing::IsSupersetOf({frame::WM_KEYDOWN, frame::WM_CHAR, frame::WM_LBUTTONDOWN, frame::WM_CLOSE}));
   EXPECT_THAT(handled, ::testing::Not(::testing::Contains(frame::WM_POWERBROADCAST)));
 }
 

@@ -15,8 +15,8 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 using frame::Point;
+using ::testing::ElementsAre;
 
 // The fake's window: client area 800 x 600 at screen (100, 50), with a 4-pixel frame and a
 // 20-pixel title bar, so the window rectangle is (96, 30)-(904, 654) and its centre is
@@ -132,8 +132,8 @@ TEST_F(InputTest, WheelAmountIsNotchesTimesTheSystemsLines) {
     std::optional<unsigned> lines;
     float amount;
   };
-  for (const Case& c : {Case{120, std::nullopt, 3.0f}, Case{-120, 5u, -5.0f},
-                        Case{240, std::nullopt, 6.0f}, Case{60, 3u, 1.5f}}) {
+  for (const Case& c :
+       {Case{120, std::nullopt, 3.0f}, Case{-120, 5u, -5.0f}, Case{240, std::nullopt, 6.0f}, Case{60, 3u, 1.5f}}) {
     input::test_seam::ResetState();
     ws.wheelScrollLines = c.lines;
     input::Create();

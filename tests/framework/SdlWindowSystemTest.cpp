@@ -125,13 +125,11 @@ TEST(SdlWindowSystemNoDisplay, RefusesToRunWithoutADisplay) {
 
 TEST_F(SdlWindowSystemTest, KeysGiveKeyDownAndTheControlKeysAlsoAChar) {
   Xdotool("key Return Escape BackSpace Tab a Home grave");
-  ASSERT_TRUE(WaitFor([](const Message& m) {
-    return m.message == frame::WM_KEYUP && m.wParam == frame::VK_OEM_3;
-  }));
+  ASSERT_TRUE(WaitFor([](const Message& m) { return m.message == frame::WM_KEYUP && m.wParam == frame::VK_OEM_3; }));
   std::vector<unsigned> downs;
   for (const auto& m : Only({frame::WM_KEYDOWN})) downs.push_back(static_cast<unsigned>(m.wParam));
-  EXPECT_THAT(downs, ElementsAre(frame::VK_RETURN, frame::VK_ESCAPE, frame::VK_BACK,
-                                 frame::VK_TAB, 'A', frame::VK_HOME, frame::VK_OEM_3));
+  EXPECT_THAT(downs, ElementsAre(frame::VK_RETURN, frame::VK_ESCAPE, frame::VK_BACK, frame::VK_TAB, 'A', frame::VK_HOME,
+                                 frame::VK_OEM_3));
   std::vector<unsigned> chars;
   for (const auto& m : Only({frame::WM_CHAR})) chars.push_back(static_cast<unsigned>(m.wParam));
   EXPECT_THAT(chars, ElementsAre(0x0D, 0x1B, 0x08, 0x09, 'a', '`'));
@@ -167,17 +165,15 @@ TEST_F(SdlWindowSystemTest, MouseGivesClientPositionsDoubleClicksAndWheelNotches
   Xdotool("click 3");
   Xdotool("click 4");
   Xdotool("click 5");
-  ASSERT_TRUE(WaitFor([](const Message& m) {
-    return m.message == frame::WM_MOUSEWHEEL && frame::HighWordSigned(m.wParam) < 0;
-  }));
+  ASSERT_TRUE(WaitFor(
+      [](const Message& m) { return m.message == frame::WM_MOUSEWHEEL && frame::HighWordSigned(m.wParam) < 0; }));
   std::vector<unsigned> kinds;
   for (const auto& m : messages) {
     if (m.message != frame::WM_MOUSEMOVE) kinds.push_back(m.message);
   }
-  EXPECT_THAT(kinds, ElementsAre(frame::WM_LBUTTONDOWN, frame::WM_LBUTTONUP,
-                                 frame::WM_LBUTTONDBLCLK, frame::WM_LBUTTONUP,
-                                 frame::WM_RBUTTONDOWN, frame::WM_RBUTTONUP, frame::WM_MOUSEWHEEL,
-                                 frame::WM_MOUSEWHEEL));
+  EXPECT_THAT(kinds,
+              ElementsAre(frame::WM_LBUTTONDOWN, frame::WM_LBUTTONUP, frame::WM_LBUTTONDBLCLK, frame::WM_LBUTTONUP,
+                          frame::WM_RBUTTONDOWN, frame::WM_RBUTTONUP, frame::WM_MOUSEWHEEL, frame::WM_MOUSEWHEEL));
   auto wheels = Only({frame::WM_MOUSEWHEEL});
   ASSERT_EQ(wheels.size(), 2u);
   EXPECT_EQ(frame::HighWordSigned(wheels[0].wParam), frame::WHEEL_DELTA);
@@ -192,26 +188,21 @@ TEST_F(SdlWindowSystemTest, MouseGivesClientPositionsDoubleClicksAndWheelNotches
 TEST_F(SdlWindowSystemTest, KeyboardSnapshotHoldsHeldKeysByDikCode) {
   ASSERT_TRUE(ws.AcquireKeyboard());
   Xdotool("keydown Left keydown Next");
-  ASSERT_TRUE(WaitFor([](const Message& m) {
-    return m.message == frame::WM_KEYDOWN && m.wParam == frame::VK_NEXT;
-  }));
+  ASSERT_TRUE(WaitFor([](const Message& m) { return m.message == frame::WM_KEYDOWN && m.wParam == frame::VK_NEXT; }));
   unsigned char keys[256] = {};
   ASSERT_TRUE(ws.GetKeyboardState(keys));
   EXPECT_EQ(keys[frame::DIK_LEFT], 0x80);
   EXPECT_EQ(keys[frame::DIK_NEXT], 0x80);
   EXPECT_EQ(keys[frame::DIK_HOME], 0);
   Xdotool("keyup Left keyup Next");
-  ASSERT_TRUE(WaitFor([](const Message& m) {
-    return m.message == frame::WM_KEYUP && m.wParam == frame::VK_NEXT;
-  }));
+  ASSERT_TRUE(WaitFor([](const Message& m) { return m.message == frame::WM_KEYUP && m.wParam == frame::VK_NEXT; }));
   ASSERT_TRUE(ws.GetKeyboardState(keys));
   EXPECT_EQ(keys[frame::DIK_LEFT], 0);
 }
 
 TEST_F(SdlWindowSystemTest, WindowEventsBecomeSizeKindsActivationAndSizeMoveBrackets) {
-  for (Uint8 kind : {SDL_WINDOWEVENT_MINIMIZED, SDL_WINDOWEVENT_RESTORED,
-                     SDL_WINDOWEVENT_MAXIMIZED, SDL_WINDOWEVENT_FOCUS_LOST,
-                     SDL_WINDOWEVENT_FOCUS_GAINED, SDL_WINDOWEVENT_CLOSE}) {
+  for (Uint8 kind : {SDL_WINDOWEVENT_MINIMIZED, SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_MAXIMIZED,
+                     SDL_WINDOWEVENT_FOCUS_LOST, SDL_WINDOWEVENT_FOCUS_GAINED, SDL_WINDOWEVENT_CLOSE}) {
     PushWindowEvent(kind);
   }
   ASSERT_TRUE(WaitForMessage(frame::WM_CLOSE));
