@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "gfx/Device.h"
@@ -323,12 +325,59 @@ class GLStateBlock final : public StateBlock {
 };
 
 struct Uniforms {
-  GLint pretransformed, hasNormal, hasColour, viewport, world, viewProjection, depthBias;
-  GLint lighting, lightOn, normalize, toLight, lightDiffuse, lightAmbient, globalAmbient;
-  GLint materialDiffuse, materialAmbient, materialEmissive, diffuseFromVertex;
-  GLint clipOn, clipPlane;
-  GLint colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2, textureFactor;
-  GLint hasTexture, texture;
+  GLint viewport, world, viewProjection, depthBias, toLight, lightDiffuse, lightAmbient;
+  GLint globalAmbient, materialDiffuse, materialAmbient, materialEmissive, clipPlane;
+  GLint textureFactor, texture;
+};
+
+// One specialised program (see GLShaders.h) and its uniforms.
+struct Program {
+  GLuint id = 0;
+  Uniforms u{};
+};
+
+// The states a program is specialised on, packed into one key.
+struct ProgramKey {
+  bool pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize;
+  bool diffuseFromVertex, clipOn;
+  DWORD colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
+
+  std::uint64_t Packed() const {
+    std::uint64_t k = 0;
+    for (bool b : {pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize,
+                   diffuseFromVertex, clipOn}) {
+      k = k << 1 | (b ? 1u : 0u);
+    }
+    for (DWORD v : {colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2}) {
+      k = k << 6 | (v & 0x3F);
+    }
+    return k;
+  }
+
+  std::string Defines() const {
+    std::string d;
+    auto define = [&d](const char* name, DWORD value) {
+      d += "#define ";
+      d += name;
+      d += " " + std::to_string(value) + "\n";
+    };
+    define("PRETRANSFORMED", pretransformed);
+    define("HAS_NORMAL", hasNormal);
+    define("HAS_COLOUR", hasColour);
+    define("HAS_TEXTURE", hasTexture);
+    define("LIGHTING", lighting);
+    define("LIGHT_ON", lightOn);
+    define("NORMALIZE", normalize);
+    define("DIFFUSE_FROM_VERTEX", diffuseFromVertex);
+    define("CLIP_ON", clipOn);
+    define("COLOUR_OP", colourOp & 0x3F);
+    define("COLOUR_ARG1", colourArg1 & 0x3F);
+    define("COLOUR_ARG2", colourArg2 & 0x3F);
+    define("ALPHA_OP", alphaOp & 0x3F);
+    define("ALPHA_ARG1", alphaArg1 & 0x3F);
+    define("ALPHA_ARG2", alphaArg2 & 0x3F);
+    return d;
+  }
 };
 
 class GLDevice final : public Device {
@@ -337,26 +386,27 @@ class GLDevice final : public Device {
 
   ~GLDevice() override {
     live->alive = false;
-    if (!program || !surface.MakeCurrent()) return;
+    if (!vao || !surface.MakeCurrent()) return;
     glDeleteBuffers(1, &upVertices);
     glDeleteBuffers(1, &upIndices);
     glDeleteBuffers(1, &listEdges);
     glDeleteVertexArrays(1, &vao);
-    glDeleteProgram(program);
+    for (auto& entry : programs) glDeleteProgram(entry.second.id);
   }
 
   HRESULT Init(const D3DPRESENT_PARAMETERS& p) {
     if (!surface.MakeCurrent()) return D3DERR_INVALIDCALL;
     if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
-    program = BuildProgram();
-    if (!program) return E_FAIL;
-    LookUpUniforms();
+    // The scene's program, built now so that a driver that cannot compile it fails here.
+    const ProgramKey scene{false, true, true, false, true, true, false, true, false,
+                           D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_CURRENT,
+                           D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_CURRENT};
+    if (!ProgramFor(scene)) return E_FAIL;
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
     glGenBuffers(1, &upVertices);
     glGenBuffers(1, &upIndices);
     glGenBuffers(1, &listEdges);
-    glEnable(GL_CLIP_DISTANCE0);
     return Reset(p);
   }
 
@@ -616,7 +666,7 @@ class GLDevice final : public Device {
   HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT count) override {
     auto* vb = static_cast<GLVertexBuffer*>(state.stream);
     const UINT vertices = VerticesForPrimitives(type, count);
-    if (!vb || vertices == 0 || !Prepare(vb->name, state.streamOffset, state.streamStride)) {
+    if (!vb || vertices == 0 || !Prepare(vb->name, state.streamOffset, state.streamStride, type)) {
       return D3DERR_INVALIDCALL;
     }
     if (Lines(type)) {
@@ -638,7 +688,7 @@ class GLDevice final : public Device {
     const UINT indices = VerticesForPrimitives(type, count);
     if (!vb || !ib || indices == 0 ||
         static_cast<std::size_t>(startIndex) + indices > ib->bytes.size() / ib->IndexSize() ||
-        !Prepare(vb->name, state.streamOffset, state.streamStride)) {
+        !Prepare(vb->name, state.streamOffset, state.streamStride, type)) {
       return D3DERR_INVALIDCALL;
     }
     if (Lines(type)) {
@@ -664,7 +714,7 @@ class GLDevice final : public Device {
     glBindBuffer(GL_ARRAY_BUFFER, upVertices);
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices) * stride, data,
                  GL_STREAM_DRAW);
-    if (!Prepare(upVertices, 0, stride)) return D3DERR_INVALIDCALL;
+    if (!Prepare(upVertices, 0, stride, type)) return D3DERR_INVALIDCALL;
     if (Lines(type)) {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
       glDrawElements(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT, nullptr);
@@ -687,7 +737,7 @@ class GLDevice final : public Device {
     glBindBuffer(GL_ARRAY_BUFFER, upVertices);
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(minIndex + numVertices) * stride,
                  vertexData, GL_STREAM_DRAW);
-    if (!Prepare(upVertices, 0, stride)) return D3DERR_INVALIDCALL;
+    if (!Prepare(upVertices, 0, stride, type)) return D3DERR_INVALIDCALL;
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, upIndices);
     if (Lines(type)) {
       std::vector<std::uint32_t> lines;
@@ -713,9 +763,10 @@ class GLDevice final : public Device {
   std::unique_ptr<GLStateBlock> recording;
 
  private:
-  static GLuint Compile(GLenum kind, const char* source) {
+  static GLuint Compile(GLenum kind, const std::string& defines, const char* body) {
     const GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
+    const char* parts[3] = {gl_shaders::kVersion, defines.c_str(), body};
+    glShaderSource(shader, 3, parts, nullptr);
     glCompileShader(shader);
     GLint ok = 0;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
@@ -726,39 +777,39 @@ class GLDevice final : public Device {
     return shader;
   }
 
-  static GLuint BuildProgram() {
-    const GLuint vs = Compile(GL_VERTEX_SHADER, gl_shaders::kVertex);
-    const GLuint fs = Compile(GL_FRAGMENT_SHADER, gl_shaders::kFragment);
+  // The program for key, built on first use; null if it does not build.
+  const Program* ProgramFor(const ProgramKey& key) {
+    const std::uint64_t packed = key.Packed();
+    const auto found = programs.find(packed);
+    if (found != programs.end()) return &found->second;
+    const std::string defines = key.Defines();
+    const GLuint vs = Compile(GL_VERTEX_SHADER, defines, gl_shaders::kVertex);
+    const GLuint fs = Compile(GL_FRAGMENT_SHADER, defines, gl_shaders::kFragment);
     if (!vs || !fs) {
       glDeleteShader(vs);
       glDeleteShader(fs);
-      return 0;
+      return nullptr;
     }
-    const GLuint p = glCreateProgram();
-    glAttachShader(p, vs);
-    glAttachShader(p, fs);
-    glLinkProgram(p);
+    Program program;
+    program.id = glCreateProgram();
+    glAttachShader(program.id, vs);
+    glAttachShader(program.id, fs);
+    glLinkProgram(program.id);
     glDeleteShader(vs);
     glDeleteShader(fs);
     GLint ok = 0;
-    glGetProgramiv(p, GL_LINK_STATUS, &ok);
+    glGetProgramiv(program.id, GL_LINK_STATUS, &ok);
     if (!ok) {
-      glDeleteProgram(p);
-      return 0;
+      glDeleteProgram(program.id);
+      return nullptr;
     }
-    return p;
-  }
-
-  void LookUpUniforms() {
-    auto at = [this](const char* name) { return glGetUniformLocation(program, name); };
-    u = Uniforms{at("uPretransformed"), at("uHasNormal"), at("uHasColour"), at("uViewport"),
-                 at("uWorld"), at("uViewProjection"), at("uDepthBias"), at("uLighting"),
-                 at("uLightOn"), at("uNormalize"), at("uToLight"), at("uLightDiffuse"),
-                 at("uLightAmbient"), at("uGlobalAmbient"), at("uMaterialDiffuse"),
-                 at("uMaterialAmbient"), at("uMaterialEmissive"), at("uDiffuseFromVertex"),
-                 at("uClipOn"), at("uClipPlane"), at("uColourOp"), at("uColourArg1"),
-                 at("uColourArg2"), at("uAlphaOp"), at("uAlphaArg1"), at("uAlphaArg2"),
-                 at("uTextureFactor"), at("uHasTexture"), at("uTexture")};
+    auto at = [&program](const char* name) { return glGetUniformLocation(program.id, name); };
+    program.u = Uniforms{at("uViewport"),        at("uWorld"),          at("uViewProjection"),
+                         at("uDepthBias"),       at("uToLight"),        at("uLightDiffuse"),
+                         at("uLightAmbient"),    at("uGlobalAmbient"),  at("uMaterialDiffuse"),
+                         at("uMaterialAmbient"), at("uMaterialEmissive"), at("uClipPlane"),
+                         at("uTextureFactor"),   at("uTexture")};
+    return &programs.emplace(packed, program).first->second;
   }
 
   bool Lines(D3DPRIMITIVETYPE type) const {
@@ -791,7 +842,7 @@ class GLDevice final : public Device {
   }
 
   // Vertex layout of the current FVF over buffer, then every state as GL state and uniforms.
-  bool Prepare(GLuint buffer, UINT offset, UINT stride) {
+  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type) {
     const DWORD fvf = state.fvf;
     const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
     const bool hasNormal = (fvf & D3DFVF_NORMAL) != 0;
@@ -799,7 +850,6 @@ class GLDevice final : public Device {
     const bool hasTex = (fvf & D3DFVF_TEX1) != 0;
     if (!(fvf & (D3DFVF_XYZ | D3DFVF_XYZRHW)) || stride == 0) return false;
 
-    glUseProgram(program);
     glBindVertexArray(vao);
     glBindBuffer(GL_ARRAY_BUFFER, buffer);
     std::uintptr_t at = offset;
@@ -842,33 +892,58 @@ class GLDevice final : public Device {
     } else {
       glDisable(GL_CULL_FACE);
     }
-    glPolygonMode(GL_FRONT_AND_BACK,
-                  rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
-                  : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
-                                                          : GL_FILL);
+    // Triangle lists in wireframe are drawn as GL_LINES, which need no polygon mode (a
+    // polygon mode other than fill also sends Mesa's software renderer down a slow path).
+    const DWORD fill = Lines(type) ? D3DFILL_SOLID : rs[D3DRS_FILLMODE];
+    glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_WIREFRAME ? GL_LINE
+                                     : fill == D3DFILL_POINT   ? GL_POINT
+                                                               : GL_FILL);
 
-    glUniform1i(u.pretransformed, pretransformed);
-    glUniform1i(u.hasNormal, hasNormal);
-    glUniform1i(u.hasColour, hasColour);
+    // One directional light: the first enabled one.
+    const bool lighting = rs[D3DRS_LIGHTING] != 0 && !pretransformed;
+    int light = -1;
+    for (int i = 0; lighting && i < kMaxLights && light < 0; ++i) {
+      if (state.lightOn[i] && state.lights[i].Type == D3DLIGHT_DIRECTIONAL) light = i;
+    }
+    const bool clip = (rs[D3DRS_CLIPPLANEENABLE] & D3DCLIPPLANE0) != 0 && !pretransformed;
+    auto* texture = static_cast<GLTexture*>(state.texture);
+    const DWORD* ts = state.stage;
+    const ProgramKey key{pretransformed,
+                         hasNormal,
+                         hasColour,
+                         texture != nullptr && hasTex,
+                         lighting,
+                         light >= 0,
+                         rs[D3DRS_NORMALIZENORMALS] != 0,
+                         // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour.
+                         hasColour && rs[D3DRS_COLORVERTEX] != 0,
+                         clip,
+                         ts[D3DTSS_COLOROP],
+                         ts[D3DTSS_COLORARG1],
+                         ts[D3DTSS_COLORARG2],
+                         ts[D3DTSS_ALPHAOP],
+                         ts[D3DTSS_ALPHAARG1],
+                         ts[D3DTSS_ALPHAARG2]};
+    const Program* program = ProgramFor(key);
+    if (!program) return false;
+    const Uniforms& u = program->u;
+    glUseProgram(program->id);
+    // Unused planes are off and unwritten (Mesa clips on a written distance even when the
+    // plane is disabled).
+    if (clip) glEnable(GL_CLIP_DISTANCE0);
+    else glDisable(GL_CLIP_DISTANCE0);
+
     glUniform4f(u.viewport, static_cast<float>(state.viewport.X),
                 static_cast<float>(state.viewport.Y), static_cast<float>(state.viewport.Width),
                 static_cast<float>(state.viewport.Height));
-    D3DXMATRIX viewProjection;
-    D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
-    glUniformMatrix4fv(u.world, 1, GL_FALSE, &state.world.m[0][0]);
-    glUniformMatrix4fv(u.viewProjection, 1, GL_FALSE, &viewProjection.m[0][0]);
     glUniform1f(u.depthBias, DwordToFloat(rs[D3DRS_DEPTHBIAS]));
-
-    const bool lighting = rs[D3DRS_LIGHTING] != 0 && !pretransformed;
-    glUniform1i(u.lighting, lighting);
+    if (!pretransformed) {
+      D3DXMATRIX viewProjection;
+      D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
+      glUniformMatrix4fv(u.world, 1, GL_FALSE, &state.world.m[0][0]);
+      glUniformMatrix4fv(u.viewProjection, 1, GL_FALSE, &viewProjection.m[0][0]);
+    }
     if (lighting) {
-      // One directional light: the first enabled one.
-      int light = -1;
-      for (int i = 0; i < kMaxLights && light < 0; ++i) {
-        if (state.lightOn[i] && state.lights[i].Type == D3DLIGHT_DIRECTIONAL) light = i;
-      }
-      glUniform1i(u.lightOn, light >= 0);
-      glUniform1i(u.normalize, rs[D3DRS_NORMALIZENORMALS] != 0);
       if (light >= 0) {
         const D3DLIGHT9& l = state.lights[light];
         D3DXVECTOR3 to{-l.Direction.x, -l.Direction.y, -l.Direction.z};
@@ -883,27 +958,13 @@ class GLDevice final : public Device {
       glUniform4fv(u.materialDiffuse, 1, &state.material.Diffuse.r);
       glUniform4fv(u.materialAmbient, 1, &state.material.Ambient.r);
       glUniform4fv(u.materialEmissive, 1, &state.material.Emissive.r);
-      // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour, when there is one.
-      glUniform1i(u.diffuseFromVertex, hasColour && rs[D3DRS_COLORVERTEX] != 0);
     }
-    const bool clip = (rs[D3DRS_CLIPPLANEENABLE] & D3DCLIPPLANE0) != 0 && !pretransformed;
-    glUniform1i(u.clipOn, clip);
-    glUniform4fv(u.clipPlane, 1, state.clipPlane);
-
-    const DWORD* ts = state.stage;
-    glUniform1i(u.colourOp, static_cast<GLint>(ts[D3DTSS_COLOROP]));
-    glUniform1i(u.colourArg1, static_cast<GLint>(ts[D3DTSS_COLORARG1]));
-    glUniform1i(u.colourArg2, static_cast<GLint>(ts[D3DTSS_COLORARG2]));
-    glUniform1i(u.alphaOp, static_cast<GLint>(ts[D3DTSS_ALPHAOP]));
-    glUniform1i(u.alphaArg1, static_cast<GLint>(ts[D3DTSS_ALPHAARG1]));
-    glUniform1i(u.alphaArg2, static_cast<GLint>(ts[D3DTSS_ALPHAARG2]));
+    if (clip) glUniform4fv(u.clipPlane, 1, state.clipPlane);
     float factor[4];
     ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
     glUniform4fv(u.textureFactor, 1, factor);
-    auto* texture = static_cast<GLTexture*>(state.texture);
-    glUniform1i(u.hasTexture, texture != nullptr && hasTex);
-    glUniform1i(u.texture, 0);
-    if (texture) {
+    if (key.hasTexture) {
+      glUniform1i(u.texture, 0);
       glActiveTexture(GL_TEXTURE0);
       glBindTexture(GL_TEXTURE_2D, texture->name);
       const DWORD* ss = state.sampler;
@@ -919,16 +980,16 @@ class GLDevice final : public Device {
     return true;
   }
 
-  void Finish() { glPolygonMode(GL_FRONT_AND_BACK, GL_FILL); }
+  void Finish() {}
 
   Surface& surface;
   std::shared_ptr<Liveness> live;
   D3DPRESENT_PARAMETERS parameters;
   UINT width = 0, height = 0;
   bool inScene = false;
-  GLuint program = 0, vao = 0, upVertices = 0, upIndices = 0, listEdges = 0;
+  GLuint vao = 0, upVertices = 0, upIndices = 0, listEdges = 0;
   UINT listEdgeTriangles = 0;
-  Uniforms u{};
+  std::unordered_map<std::uint64_t, Program> programs;
 };
 
 HRESULT GLStateBlock::Apply() {

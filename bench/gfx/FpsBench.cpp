@@ -1,0 +1,148 @@
+// Frames per second of the OpenGL device drawing lit triangles with the white wire overlay,
+// as the engine draws the boundary (states in the engine's order), at 1024 x 768. Run
+// under an X server: tests/with-xvfb.sh build/bench/gfx/gfx_fps_bench
+// Each size warms up for a few seconds first (Mesa's software renderer is slow to start).
+// The "fps" counter is frames per second; one iteration is one presented frame.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "gfx/Device.h"
+#include "gfx/Math.h"
+#include "tests/gfx/GLTestSurface.h"
+
+namespace {
+
+using namespace gfx;
+
+struct SceneVertex {
+  float x, y, z, nx, ny, nz;
+  D3DCOLOR colour;
+};
+
+// An n x n grid on a wavy sheet in the unit square, two triangles per cell, each triangle
+// with its own three vertices (as the engine's boundary buffer holds them), coloured along
+// a violet-to-red ramp.
+std::vector<SceneVertex> Sheet(int n) {
+  std::vector<SceneVertex> v;
+  v.reserve(static_cast<std::size_t>(n) * n * 6);
+  auto point = [n](int i, int j) {
+    const float x = -1.0f + 2.0f * i / n, y = -1.0f + 2.0f * j / n;
+    return D3DXVECTOR3{x, y, 0.15f * std::sin(3 * x) * std::cos(3 * y)};
+  };
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const D3DXVECTOR3 p[4] = {point(i, j), point(i, j + 1), point(i + 1, j + 1), point(i + 1, j)};
+      const int tri[2][3] = {{0, 1, 2}, {0, 2, 3}};
+      for (const auto& t : tri) {
+        D3DXVECTOR3 e1 = p[t[1]] - p[t[0]], e2 = p[t[2]] - p[t[0]], nrm;
+        D3DXVec3Cross(&nrm, &e1, &e2);
+        D3DXVec3Normalize(&nrm, &nrm);
+        const auto r = static_cast<std::uint32_t>(255.0f * i / n);
+        const D3DCOLOR colour = 0xFF000000u | r << 16 | (255 - r);
+        for (int k : t) v.push_back({p[k].x, p[k].y, p[k].z, nrm.x, nrm.y, nrm.z, colour});
+      }
+    }
+  }
+  return v;
+}
+
+void DrawFrame(Device& d, VertexBuffer* vb, UINT triangles) {
+  d.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF202040, 1.0f, 0);
+  d.BeginScene();
+  D3DXMATRIX world, view, projection;
+  D3DXMatrixRotationX(&world, -0.6f);
+  const D3DXVECTOR3 eye{0, 0, -4}, at{0, 0, 0}, up{0, 1, 0};
+  D3DXMatrixLookAtLH(&view, &eye, &at, &up);
+  D3DXMatrixPerspectiveFovLH(&projection, 0.7854f, 1024.0f / 768.0f, 0.1f, 100.0f);
+  d.SetTransform(D3DTS_WORLD, world);
+  d.SetTransform(D3DTS_VIEW, view);
+  d.SetTransform(D3DTS_PROJECTION, projection);
+  D3DMATERIAL9 material;
+  material.Diffuse = material.Ambient = material.Specular = {1, 1, 1, 1};
+  material.Power = 10;
+  d.SetMaterial(material);
+  D3DLIGHT9 light;
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Diffuse = {1, 1, 1, 1};
+  light.Direction = {0.3f, -0.1f, 1.0f};
+  d.SetLight(0, light);
+  d.LightEnable(0, 1);
+  d.SetRenderState(D3DRS_LIGHTING, 1);
+  d.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  d.SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+  d.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
+  d.SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
+  d.SetRenderState(D3DRS_CLIPPLANEENABLE, 1);
+  const float plane[4] = {0, 0, 1, 10};
+  d.SetClipPlane(0, plane);
+  d.SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  d.SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  d.SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  d.SetFVF(0x52);
+  d.SetStreamSource(0, vb, 0, 28);
+  d.SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(0.0f));
+  d.SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+  d.SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  d.DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+  d.SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(-0.0001f));
+  d.SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+  d.SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+  d.DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+  d.SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(0.0f));
+  d.EndScene();
+  d.Present();
+}
+
+void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
+  gfx_test::GLTestSurface surface;
+  if (!surface.Create(1024, 768)) {
+    state.SkipWithError(surface.error.c_str());
+    return;
+  }
+  D3DPRESENT_PARAMETERS p;
+  p.BackBufferWidth = 1024;
+  p.BackBufferHeight = 768;
+  p.EnableAutoDepthStencil = 1;
+  p.AutoDepthStencilFormat = D3DFMT_D16;
+  std::unique_ptr<Device> device;
+  if (Failed(CreateGLDevice(surface, p, device))) {
+    state.SkipWithError("no GL 3.3 device");
+    return;
+  }
+  const auto vertices = Sheet(static_cast<int>(state.range(0)));
+  const auto triangles = static_cast<UINT>(vertices.size() / 3);
+  VertexBufferPtr vb;
+  device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * sizeof(SceneVertex)),
+                             D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, vb);
+  void* data = nullptr;
+  vb->Lock(0, 0, &data, 0);
+  std::memcpy(data, vertices.data(), vertices.size() * sizeof(SceneVertex));
+  vb->Unlock();
+
+  const auto warmUpEnd = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+  while (std::chrono::steady_clock::now() < warmUpEnd) DrawFrame(*device, vb.get(), triangles);
+  glFinish();
+
+  for (auto _ : state) {
+    DrawFrame(*device, vb.get(), triangles);
+    glFinish();
+  }
+  state.counters["triangles"] = triangles;
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                             benchmark::Counter::kIsRate);
+  vb.reset();
+}
+
+// n = 158: 49 928 triangles; n = 707: 999 698 triangles.
+// A fixed frame count per size: every run of the function pays the warm-up again.
+BENCHMARK(BM_LitTrianglesWithWireOverlay)->Arg(158)->Iterations(300)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LitTrianglesWithWireOverlay)->Arg(707)->Iterations(30)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
