@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "Common_Code/Cp1250.h"
+#include "framework/Framework.h"
+#include "framework/Input.h"
 #include "gfx/Device.h"
 
 namespace {
@@ -278,6 +280,42 @@ TEST_F(SdlWindowSystemTest, ListsThirtyTwoBitDisplayModesAndMakesAGlSurface) {
   int major = 0;
   SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
   EXPECT_GE(major, 3);
+}
+
+TEST_F(SdlWindowSystemTest, CaptureHidesThePinnedCursorAndReportsMovesFromTheCentre) {
+  frame::test_seam::ResetState();
+  frame::test_seam::InstallWindow(&ws);
+  frame::test_seam::SetActive(true);
+  input::Create();
+
+  const frame::Point start = ScreenOf(50, 60);
+  Xdotool("mousemove " + std::to_string(start.x) + " " + std::to_string(start.y));
+  ASSERT_TRUE(WaitForMessage(frame::WM_MOUSEMOVE));
+
+  input::SetCapture(true);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+  // No window manager here, so no frame: the centre is the client area's.
+  const frame::Point centre = ScreenOf(200, 150);
+  EXPECT_EQ(ws.GetCursorPos(), centre);
+  EXPECT_EQ(input::GetCursor(), (frame::Point{50, 60}));
+  messages.clear();
+  // The warp's own move arrives; the application skips it after a re-centring.
+  ASSERT_TRUE(WaitForMessage(frame::WM_MOUSEMOVE));
+
+  messages.clear();
+  Xdotool("mousemove_relative -- 7 -5");
+  ASSERT_TRUE(WaitFor(
+      [](const Message& m) { return m.message == frame::WM_MOUSEMOVE && frame::LowWordSigned(m.lParam) == 207; }));
+  bool recentred = false;
+  EXPECT_EQ(input::DecodeMove(messages.back().lParam, recentred), (frame::Point{7, -5}));
+  EXPECT_TRUE(recentred);
+  EXPECT_EQ(ws.GetCursorPos(), centre);
+
+  input::SetCapture(false);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+  EXPECT_EQ(ws.GetCursorPos(), start);
+  input::Release();
+  frame::test_seam::ResetState();
 }
 
 }  // namespace
