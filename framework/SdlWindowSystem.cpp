@@ -1,5 +1,7 @@
 #include "framework/SdlWindowSystem.h"
 
+#include <cstdio>
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -665,7 +667,11 @@ gfx::Surface* SdlWindowSystem::GetSurface() {
 void SdlWindowSystem::ShowErrorBox(std::string_view title, std::string_view text) {
   const std::string utf8Title = cp1250::ToUtf8(title);
   const std::string utf8Text = cp1250::ToUtf8(text);
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, utf8Title.c_str(), utf8Text.c_str(), nullptr);
+  // Without a display no box can be shown: the text goes to standard error instead, so a
+  // failure is never silent.
+  if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, utf8Title.c_str(), utf8Text.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "%s: %s\n", utf8Title.c_str(), utf8Text.c_str());
+  }
 }
 
 }  // namespace frame
