@@ -83,6 +83,18 @@ std::uintptr_t MouseKeyFlags(Uint32 buttons) {
   return flags;
 }
 
+// OpenGL 3.3 core, double-buffered, 8 bits a colour channel, the given depth buffer.
+void SetContextAttributes(int depthBits) {
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depthBits);
+}
+
 }  // namespace
 
 int ScancodeForDik(unsigned char dik) {
@@ -239,6 +251,20 @@ bool SdlWindowSystem::OpenDisplay(std::string& reason) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
+  // The graphics requirement is checked here, before any window shows: a hidden window
+  // with the context the device will need.
+  SetContextAttributes(0);
+  SDL_Window* probe = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  SDL_GLContext context = probe ? SDL_GL_CreateContext(probe) : nullptr;
+  if (!context) {
+    reason = cp1250::FromUtf8(SDL_GetError());
+    if (probe) SDL_DestroyWindow(probe);
+    SDL_GL_UnloadLibrary();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  }
+  SDL_GL_DeleteContext(context);
+  SDL_DestroyWindow(probe);
   impl->videoOpen = true;
   impl->closeDeferred = false;
   return true;
@@ -270,14 +296,7 @@ void SdlWindowSystem::UnregisterClass() { impl->className.clear(); }
 bool SdlWindowSystem::CreateWindow(std::string_view title, const WindowStyle& style, int width, int height,
                                    std::string& reason) {
   if (impl->window) DestroyWindow();
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, style.depthBits);
+  SetContextAttributes(style.depthBits);
 
   Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
   if (style.resizable) flags |= SDL_WINDOW_RESIZABLE;

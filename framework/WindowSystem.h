@@ -262,7 +262,8 @@ class WindowSystem {
 
   // Connects to the display and loads the graphics library (the program's "graphics
   // object"). False with reason set when there is no usable display, including a display
-  // library that would run without one (an offscreen driver).
+  // library that would run without one (an offscreen driver), or when the display cannot
+  // give the OpenGL 3.3 core context the device needs.
   virtual bool OpenDisplay(std::string& reason) = 0;
   virtual void CloseDisplay() = 0;
 

@@ -125,6 +125,18 @@ TEST(SdlWindowSystemNoDisplay, RefusesToRunWithoutADisplay) {
   if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
 }
 
+TEST(SdlWindowSystemNoDisplay, RefusesADisplayWithoutOpenGL33) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X server: run under tests/with-xvfb.sh";
+  // Mesa's software renderer made to offer OpenGL 3.0 only.
+  setenv("MESA_GL_VERSION_OVERRIDE", "3.0", 1);
+  frame::SdlWindowSystem ws;
+  std::string reason;
+  EXPECT_FALSE(ws.OpenDisplay(reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_FALSE(ws.HasWindow());
+  unsetenv("MESA_GL_VERSION_OVERRIDE");
+}
+
 TEST_F(SdlWindowSystemTest, KeysGiveKeyDownAndTheControlKeysAlsoAChar) {
   Xdotool("key Return Escape BackSpace Tab a Home grave");
   ASSERT_TRUE(WaitFor([](const Message& m) { return m.message == frame::WM_KEYUP && m.wParam == frame::VK_OEM_3; }));
