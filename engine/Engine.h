@@ -24,7 +24,7 @@ namespace engine {
 // The mesh file the engine's OnCreate loads.
 void SetDocumentPath(const std::string& path);
 
-class Engine : public frame::FrameObject {
+class Engine final : public frame::FrameObject {
  public:
   // Starts the loader on the document path.
   void OnCreate() override;
