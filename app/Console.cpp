@@ -4,6 +4,9 @@
 #include "app/Profiler.h"
 #include "framework/FrameObject.h"
 #include "framework/WindowSystem.h"
+#include "gfx/Font.h"
+#include "gfx/Gfx.h"
+#include "gfx/ResMngr.h"
 
 Console* g_console = nullptr;
 
@@ -117,6 +120,35 @@ void Console::ClearInput() {
 
 void Console::Update() {
   Profiler::Begin("Console");
+  Profiler::End();
+}
+
+void Console::Draw() {
+  Profiler::Begin("Console");
+  if (visible) {
+    const frame::DisplayMode mode = frame::GetDisplayMode();
+    const float width = static_cast<float>(mode.width);
+    gfx::g_rectManager.Begin();
+    gfx::g_rectManager.Add(gfx::Rectangle{0.0f, 0.0f, width, static_cast<float>(mode.height / 2)}, kPanelColour);
+    gfx::g_rectManager.End();
+    const ConsoleLayout layout =
+        Layout(mode.width, mode.height, g_resMngr.font.charWidth, g_resMngr.font.charHeight, frame::GetTime());
+    if (gfx::Font* font = g_resMngr.font.font.get()) {
+      for (const ConsoleLayout::Text& text : layout.texts) {
+        gfx::RECT rect{text.left, text.top, text.left, text.top};
+        font->DrawTextA(nullptr, text.text.data(), static_cast<gfx::INT>(text.text.size()), &rect,
+                        gfx::DT_NOCLIP | gfx::DT_SINGLELINE, text.colour);
+      }
+    }
+    if (layout.cursorShown) {
+      const float left = static_cast<float>(layout.cursorLeft), top = static_cast<float>(layout.cursorTop);
+      gfx::g_rectManager.Begin();
+      gfx::g_rectManager.Add(gfx::Rectangle{left, top, left + static_cast<float>(g_resMngr.font.charWidth),
+                                            top + static_cast<float>(g_resMngr.font.charHeight)},
+                             kCursorColour);
+      gfx::g_rectManager.End();
+    }
+  }
   Profiler::End();
 }
 

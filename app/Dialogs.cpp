@@ -1,9 +1,7 @@
 #include "app/Dialogs.h"
 
-#include <SDL.h>
 #include <gtk/gtk.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "Common_Code/Cp1250.h"
@@ -88,12 +86,4 @@ bool ShowFileDialog(bool save, std::string_view title, const std::string& filter
   gtk_widget_destroy(dialog);
   PumpGtk();
   return accepted;
-}
-
-void ShowErrorBox(std::string_view text, std::string_view caption) {
-  const std::string textUtf8 = cp1250::ToUtf8(text);
-  const std::string captionUtf8 = cp1250::ToUtf8(caption);
-  if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, captionUtf8.c_str(), textUtf8.c_str(), nullptr) != 0) {
-    std::fprintf(stderr, "%s: %s\n", captionUtf8.c_str(), textUtf8.c_str());
-  }
 }

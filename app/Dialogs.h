@@ -1,5 +1,5 @@
 #pragma once
-// The desktop's dialogs: the file-open dialog and the fatal message box. Texts are
+// The desktop's file-open dialog (GTK's file chooser, in process). Texts are
 // Windows-1250; paths are the file system's own bytes, passed through unchanged so that
 // any file the user picks can be opened. Main thread only, before or after the window's
 // life (never while the main loop runs).
@@ -36,7 +36,3 @@ class FileFilter {
 // anything else (cancel, Escape, closing the dialog, no display).
 bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path,
                     int* filterIndex);
-
-// The fatal message box (error icon, OK button). When no box can be shown (no display),
-// the caption and text go to standard error instead.
-void ShowErrorBox(std::string_view text, std::string_view caption);

@@ -1,0 +1,66 @@
+#pragma once
+// The program's top: the entry's sequence (find the mesh file, create the configuration,
+// the console and the engine, register the frame objects, read the display mode, run the
+// framework, report a pending error), the application frame object whose update and draw
+// steps drive the engine and the console, and the window procedure that routes keys,
+// characters and the mouse. Main thread only.
+//
+// What differs between the real program and the tests is gathered in ProgramServices: the
+// platform (SDL and OpenGL, or the scripted window system and the recording device), the
+// open dialog, the error box and the report.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/Framework.h"
+
+namespace engine {
+class Engine;
+}
+
+// The result of every exit that does not run the framework.
+inline constexpr int kNotRun = -5436;
+
+struct ProgramServices {
+  frame::Platform platform;
+  // The open dialog: true and the chosen path, or false when the user cancelled.
+  std::function<bool(std::string& path)> chooseFile;
+  // The fatal message box: text and caption, Windows-1250.
+  std::function<void(std::string_view text, std::string_view caption)> showError;
+  // Appends the report of the pending global trace to Errors.log.
+  std::function<void()> writeReport;
+};
+
+// The program: args are the command-line arguments after the program's name. Returns the
+// framework's result, or kNotRun.
+int RunProgram(const std::vector<std::string>& args, const ProgramServices& services);
+
+class Application : public frame::FrameObject {
+ public:
+  void OnCreate() override;
+  void OnDeviceRestore() override;
+
+  // Input poll, console, engine.
+  void Update();
+  // Engine, then console (inside the scene).
+  void Draw();
+  // The backquote toggles the console; Enter runs the console's line; other characters go
+  // to the console while it is shown and to the engine while it is hidden.
+  void OnChar(unsigned char c);
+  // Runs one console line through the interpreter, with the engine's commands after the
+  // application's own.
+  void ExecuteCommand(const std::string& line);
+};
+
+extern Application g_application;
+// The engine the entry created; null outside RunProgram.
+extern engine::Engine* g_engine;
+
+// The framework's update and draw callbacks and the application's window procedure.
+void Update();
+void Draw();
+std::intptr_t ApplicationWindowProc(frame::WindowSystem* window, unsigned message, std::uintptr_t wParam,
+                                    std::intptr_t lParam);
