@@ -30,7 +30,7 @@ namespace gfx {
 using DWORD = std::uint32_t;
 using UINT = std::uint32_t;
 using INT = std::int32_t;
-using BOOL = int;                 // 1 or 0 (no TRUE/FALSE here: GLib defines them as macros)
+using BOOL = int;                // 1 or 0 (no TRUE/FALSE here: GLib defines them as macros)
 using D3DCOLOR = std::uint32_t;  // A8R8G8B8
 
 // A float render-state value (D3DRS_DEPTHBIAS) travels as its bit pattern, as in Direct3D.
@@ -390,25 +390,21 @@ class Device {
   virtual HRESULT GetViewport(D3DVIEWPORT9& viewport) = 0;
 
   // Resources (usage: D3DUSAGE_* bits; pool: D3DPOOL_MANAGED).
-  virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                                     VertexBufferPtr& buffer) = 0;
+  virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, VertexBufferPtr& buffer) = 0;
   virtual HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                     IndexBufferPtr& buffer) = 0;
-  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
-                                D3DFORMAT format, D3DPOOL pool, TexturePtr& texture) = 0;
+  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                TexturePtr& texture) = 0;
 
   // Geometry. The device does not own what is set; keep it alive while it is set.
   virtual HRESULT SetStreamSource(UINT stream, VertexBuffer* buffer, UINT offset, UINT stride) = 0;
   virtual HRESULT SetIndices(IndexBuffer* buffer) = 0;
   virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) = 0;
-  virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex,
-                                       UINT numVertices, UINT startIndex,
-                                       UINT primitiveCount) = 0;
-  virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount,
-                                  const void* vertexData, UINT stride) = 0;
-  virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices,
-                                         UINT primitiveCount, const void* indexData,
-                                         D3DFORMAT indexFormat, const void* vertexData,
+  virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
+                                       UINT startIndex, UINT primitiveCount) = 0;
+  virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData, UINT stride) = 0;
+  virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,
+                                         const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
                                          UINT stride) = 0;
 };
 
@@ -434,7 +430,6 @@ class Surface {
 // D3DERR_NOTAVAILABLE when the context is not OpenGL 3.3 or later, D3DERR_INVALIDCALL when
 // the surface cannot be made current or the parameters are unusable, E_FAIL when the
 // shaders do not build. Defined in the qv_gfx_gl library.
-HRESULT CreateGLDevice(Surface& surface, const D3DPRESENT_PARAMETERS& parameters,
-                       std::unique_ptr<Device>& device);
+HRESULT CreateGLDevice(Surface& surface, const D3DPRESENT_PARAMETERS& parameters, std::unique_ptr<Device>& device);
 
 }  // namespace gfx

@@ -34,8 +34,8 @@ bool IsSpace(char c) { return c == ' '; }
 
 // One paragraph (no line feeds inside) broken between words so that lines fit in
 // maxWidth; a word wider than the line stands alone.
-void BreakParagraph(const FontMetrics& m, std::string_view text, std::size_t begin,
-                    std::size_t end, int maxWidth, std::vector<Line>& lines) {
+void BreakParagraph(const FontMetrics& m, std::string_view text, std::size_t begin, std::size_t end, int maxWidth,
+                    std::vector<Line>& lines) {
   std::size_t lineBegin = begin, lineEnd = begin;  // lineEnd: after the last word placed
   int lineWidth = 0;
   bool empty = true;
@@ -63,8 +63,7 @@ void BreakParagraph(const FontMetrics& m, std::string_view text, std::size_t beg
 
 }  // namespace
 
-TextLayout LayoutText(const FontMetrics& m, std::string_view text, const RECT& rect,
-                      DWORD format) {
+TextLayout LayoutText(const FontMetrics& m, std::string_view text, const RECT& rect, DWORD format) {
   TextLayout layout;
   std::vector<Line> lines;
   if (!text.empty()) {
@@ -134,8 +133,7 @@ struct Bitmap {
 };
 
 // The font file for a face name and weight; empty when fontconfig has nothing.
-bool FindFace(const std::string& name, bool bold, bool italic, int pixelSize, std::string& file,
-              int& index) {
+bool FindFace(const std::string& name, bool bold, bool italic, int pixelSize, std::string& file, int& index) {
   FcConfig* config = FcInitLoadConfigAndFonts();
   if (!config) return false;
   FcPattern* pattern = FcPatternCreate();
@@ -165,8 +163,7 @@ bool FindFace(const std::string& name, bool bold, bool italic, int pixelSize, st
 }
 
 // Renders the 224 printable bytes into metrics and one atlas image (rows of glyphs).
-bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMetrics& metrics,
-               Bitmap& atlas) {
+bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMetrics& metrics, Bitmap& atlas) {
   FT_Library library = nullptr;
   if (FT_Init_FreeType(&library)) return false;
   FT_Face face = nullptr;
@@ -186,8 +183,7 @@ bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMet
   std::vector<Rendered> rendered(256);
   if (ok) {
     metrics.ascent = static_cast<int>(face->size->metrics.ascender >> 6);
-    metrics.lineHeight =
-        static_cast<int>((face->size->metrics.ascender - face->size->metrics.descender) >> 6);
+    metrics.lineHeight = static_cast<int>((face->size->metrics.ascender - face->size->metrics.descender) >> 6);
     const bool embolden = desc.weight >= 600 && !(face->style_flags & FT_STYLE_FLAG_BOLD);
     for (int byte = 0x20; byte < 256 && ok; ++byte) {
       const char32_t cp = cp1250::ToCodePoint(static_cast<unsigned char>(byte));
@@ -249,10 +245,8 @@ bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMet
     const auto& b = r.bitmap;
     if (b.width == 0 || b.height == 0) continue;
     for (int row = 0; row < b.height; ++row) {
-      std::memcpy(&atlas.coverage[static_cast<std::size_t>(spots[byte].y + row) * width +
-                                  spots[byte].x],
-                  &b.coverage[static_cast<std::size_t>(row) * b.width],
-                  static_cast<std::size_t>(b.width));
+      std::memcpy(&atlas.coverage[static_cast<std::size_t>(spots[byte].y + row) * width + spots[byte].x],
+                  &b.coverage[static_cast<std::size_t>(row) * b.width], static_cast<std::size_t>(b.width));
     }
     auto& g = metrics.glyphs[byte];
     g.left = r.left;
@@ -269,15 +263,15 @@ bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMet
 
 }  // namespace
 
-HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UINT mipLevels,
-                        BOOL italic, DWORD charSet, DWORD outputPrecision, DWORD quality,
-                        DWORD pitchAndFamily, const char* faceName, std::unique_ptr<Font>& font) {
+HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UINT mipLevels, BOOL italic, DWORD charSet,
+                        DWORD outputPrecision, DWORD quality, DWORD pitchAndFamily, const char* faceName,
+                        std::unique_ptr<Font>& font) {
   font.reset();
   if (!device || !faceName || height == 0) return D3DERR_INVALIDCALL;
   std::unique_ptr<Font> made(new Font);
   made->device = device;
-  made->desc = FontDesc{height,  width,           weight,  mipLevels,      italic,
-                        charSet, outputPrecision, quality, pitchAndFamily, faceName};
+  made->desc =
+      FontDesc{height, width, weight, mipLevels, italic, charSet, outputPrecision, quality, pitchAndFamily, faceName};
   int index = 0;
   const int pixels = height < 0 ? -height : height;
   if (!FindFace(faceName, weight >= 600, italic != 0, pixels, made->faceFile, index)) {
@@ -286,9 +280,8 @@ HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UIN
   Bitmap atlas;
   if (!Rasterise(made->faceFile, index, made->desc, made->metrics, atlas)) return E_FAIL;
 
-  HRESULT hr = device->CreateTexture(static_cast<UINT>(atlas.width),
-                                     static_cast<UINT>(atlas.height), 1, 0, D3DFMT_A8R8G8B8,
-                                     D3DPOOL_MANAGED, made->atlas);
+  HRESULT hr = device->CreateTexture(static_cast<UINT>(atlas.width), static_cast<UINT>(atlas.height), 1, 0,
+                                     D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, made->atlas);
   if (Failed(hr)) return hr;
   D3DLOCKED_RECT locked;
   hr = made->atlas->LockRect(0, &locked, 0);
@@ -298,9 +291,7 @@ HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UIN
     auto* row = reinterpret_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch;
     for (int x = 0; x < atlas.width; ++x) {
       const std::uint32_t texel =
-          static_cast<std::uint32_t>(atlas.coverage[static_cast<std::size_t>(y) * atlas.width + x])
-              << 24 |
-          0x00FFFFFFu;
+          static_cast<std::uint32_t>(atlas.coverage[static_cast<std::size_t>(y) * atlas.width + x]) << 24 | 0x00FFFFFFu;
       std::memcpy(row + 4 * x, &texel, 4);
     }
   }
@@ -367,13 +358,11 @@ HRESULT Font::DrawQuads(const void* data, UINT quads) {
   return Failed(hr) ? hr : restored;
 }
 
-INT Font::DrawTextA(void* sprite, const char* text, INT count, RECT* rect, DWORD format,
-                    D3DCOLOR colour) {
+INT Font::DrawTextA(void* sprite, const char* text, INT count, RECT* rect, DWORD format, D3DCOLOR colour) {
   if (sprite || !text || !rect) return 0;
   const std::size_t length = count < 0 ? std::strlen(text) : static_cast<std::size_t>(count);
   const TextLayout layout = LayoutText(metrics, std::string_view(text, length), *rect, format);
-  const INT result = (format & (DT_BOTTOM | DT_VCENTER)) ? layout.bounds.bottom - rect->top
-                                                         : layout.height;
+  const INT result = (format & (DT_BOTTOM | DT_VCENTER)) ? layout.bounds.bottom - rect->top : layout.height;
   if (format & DT_CALCRECT) {
     *rect = layout.bounds;
     return result;

@@ -94,8 +94,7 @@ struct TextLayout {
 };
 
 // The layout alone, without a device (DrawTextA's rules above).
-TextLayout LayoutText(const FontMetrics& metrics, std::string_view text, const RECT& rect,
-                      DWORD format);
+TextLayout LayoutText(const FontMetrics& metrics, std::string_view text, const RECT& rect, DWORD format);
 
 class Font {
  public:
@@ -105,8 +104,7 @@ class Font {
   // terminating zero) in rect with format and colour. sprite must be null (the font draws
   // its own quads). Returns the text's height in pixels (with DT_BOTTOM or DT_VCENTER, the
   // offset from rect's top to the text's bottom); 0 on failure.
-  INT DrawTextA(void* sprite, const char* text, INT count, RECT* rect, DWORD format,
-                D3DCOLOR colour);
+  INT DrawTextA(void* sprite, const char* text, INT count, RECT* rect, DWORD format, D3DCOLOR colour);
   HRESULT OnLostDevice();
   HRESULT OnResetDevice();
 
@@ -116,8 +114,8 @@ class Font {
   const std::string& FaceFile() const { return faceFile; }
 
  private:
-  friend HRESULT D3DXCreateFontA(Device*, INT, UINT, UINT, UINT, BOOL, DWORD, DWORD, DWORD, DWORD,
-                                 const char*, std::unique_ptr<Font>&);
+  friend HRESULT D3DXCreateFontA(Device*, INT, UINT, UINT, UINT, BOOL, DWORD, DWORD, DWORD, DWORD, const char*,
+                                 std::unique_ptr<Font>&);
   Font() = default;
   HRESULT DrawQuads(const void* vertices, UINT quads);  // FVF 0x144, six per quad
 
@@ -132,8 +130,8 @@ class Font {
 // Creates the font on device: face faceName through fontconfig at the given height (see
 // FontDesc), weight >= 600 bold. Fails with E_FAIL when no face can be loaded or
 // rasterised, or with the device's result when the atlas texture cannot be made.
-HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UINT mipLevels,
-                        BOOL italic, DWORD charSet, DWORD outputPrecision, DWORD quality,
-                        DWORD pitchAndFamily, const char* faceName, std::unique_ptr<Font>& font);
+HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UINT mipLevels, BOOL italic, DWORD charSet,
+                        DWORD outputPrecision, DWORD quality, DWORD pitchAndFamily, const char* faceName,
+                        std::unique_ptr<Font>& font);
 
 }  // namespace gfx

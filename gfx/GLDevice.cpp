@@ -19,12 +19,15 @@
 #include <vector>
 
 #include "gfx/Device.h"
-#include "gfx/GLShaders.h"
+#include "gfx/GLPrograms.h"
+#include "gfx/GLResources.h"
 #include "gfx/Math.h"
 
 namespace gfx {
 
 namespace {
+
+using namespace gl;
 
 constexpr int kMaxLights = 8;
 
@@ -84,42 +87,68 @@ void DefaultState(State& s, UINT width, UINT height) {
 
 GLenum BlendFactor(DWORD blend) {
   switch (blend) {
-    case D3DBLEND_ZERO: return GL_ZERO;
-    case D3DBLEND_ONE: return GL_ONE;
-    case D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
-    case D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
-    case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
-    case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
-    case D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
-    case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
-    case D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
-    case D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
-    default: return GL_ONE;
+    case D3DBLEND_ZERO:
+      return GL_ZERO;
+    case D3DBLEND_ONE:
+      return GL_ONE;
+    case D3DBLEND_SRCCOLOR:
+      return GL_SRC_COLOR;
+    case D3DBLEND_INVSRCCOLOR:
+      return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA:
+      return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA:
+      return GL_ONE_MINUS_SRC_ALPHA;
+    case D3DBLEND_DESTALPHA:
+      return GL_DST_ALPHA;
+    case D3DBLEND_INVDESTALPHA:
+      return GL_ONE_MINUS_DST_ALPHA;
+    case D3DBLEND_DESTCOLOR:
+      return GL_DST_COLOR;
+    case D3DBLEND_INVDESTCOLOR:
+      return GL_ONE_MINUS_DST_COLOR;
+    default:
+      return GL_ONE;
   }
 }
 
 GLenum CompareFunc(DWORD cmp) {
   switch (cmp) {
-    case D3DCMP_NEVER: return GL_NEVER;
-    case D3DCMP_LESS: return GL_LESS;
-    case D3DCMP_EQUAL: return GL_EQUAL;
-    case D3DCMP_LESSEQUAL: return GL_LEQUAL;
-    case D3DCMP_GREATER: return GL_GREATER;
-    case D3DCMP_NOTEQUAL: return GL_NOTEQUAL;
-    case D3DCMP_GREATEREQUAL: return GL_GEQUAL;
-    default: return GL_ALWAYS;
+    case D3DCMP_NEVER:
+      return GL_NEVER;
+    case D3DCMP_LESS:
+      return GL_LESS;
+    case D3DCMP_EQUAL:
+      return GL_EQUAL;
+    case D3DCMP_LESSEQUAL:
+      return GL_LEQUAL;
+    case D3DCMP_GREATER:
+      return GL_GREATER;
+    case D3DCMP_NOTEQUAL:
+      return GL_NOTEQUAL;
+    case D3DCMP_GREATEREQUAL:
+      return GL_GEQUAL;
+    default:
+      return GL_ALWAYS;
   }
 }
 
 GLenum PrimitiveMode(D3DPRIMITIVETYPE type) {
   switch (type) {
-    case D3DPT_POINTLIST: return GL_POINTS;
-    case D3DPT_LINELIST: return GL_LINES;
-    case D3DPT_LINESTRIP: return GL_LINE_STRIP;
-    case D3DPT_TRIANGLELIST: return GL_TRIANGLES;
-    case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
-    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
-    default: return GL_TRIANGLES;
+    case D3DPT_POINTLIST:
+      return GL_POINTS;
+    case D3DPT_LINELIST:
+      return GL_LINES;
+    case D3DPT_LINESTRIP:
+      return GL_LINE_STRIP;
+    case D3DPT_TRIANGLELIST:
+      return GL_TRIANGLES;
+    case D3DPT_TRIANGLESTRIP:
+      return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLEFAN:
+      return GL_TRIANGLE_FAN;
+    default:
+      return GL_TRIANGLES;
   }
 }
 
@@ -131,185 +160,6 @@ void ColourOf(D3DCOLOR c, float out[4]) {
 }
 
 // Indices of the three edges of each triangle of a triangle list, as line pairs.
-template <class Index>
-void AppendEdges(const Index* triangles, UINT triangleCount, std::vector<std::uint32_t>& lines) {
-  lines.reserve(lines.size() + triangleCount * 6u);
-  for (UINT t = 0; t < triangleCount; ++t) {
-    const std::uint32_t a = triangles[3 * t], b = triangles[3 * t + 1], c = triangles[3 * t + 2];
-    lines.insert(lines.end(), {a, b, b, c, c, a});
-  }
-}
-
-// A GL name is deleted only while its device lives (handles may be released late).
-struct Liveness {
-  bool alive = true;
-};
-
-class GLVertexBuffer final : public VertexBuffer {
- public:
-  GLVertexBuffer(std::shared_ptr<Liveness> live, UINT length, DWORD fvf)
-      : live(std::move(live)), length(length), fvf(fvf) {
-    glGenBuffers(1, &name);
-    glBindBuffer(GL_ARRAY_BUFFER, name);
-    glBufferData(GL_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
-  }
-  ~GLVertexBuffer() override {
-    if (live->alive) glDeleteBuffers(1, &name);
-  }
-  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
-    if (!data || mapped || !live->alive) return D3DERR_INVALIDCALL;
-    if (size == 0) size = length - std::min(offset, length);
-    if (offset > length || size > length - offset || size == 0) return D3DERR_INVALIDCALL;
-    glBindBuffer(GL_ARRAY_BUFFER, name);
-    // Direct3D gives the buffer's contents; write-only usage still may read back here.
-    GLbitfield access = GL_MAP_WRITE_BIT;
-    if (!(flags & D3DLOCK_DISCARD)) access |= GL_MAP_READ_BIT;
-    else access |= GL_MAP_INVALIDATE_RANGE_BIT;
-    *data = glMapBufferRange(GL_ARRAY_BUFFER, offset, size, access);
-    if (!*data) return D3DERR_INVALIDCALL;
-    mapped = true;
-    return D3D_OK;
-  }
-  HRESULT Unlock() override {
-    if (!mapped || !live->alive) return D3DERR_INVALIDCALL;
-    glBindBuffer(GL_ARRAY_BUFFER, name);
-    mapped = false;
-    return glUnmapBuffer(GL_ARRAY_BUFFER) ? D3D_OK : D3DERR_INVALIDCALL;
-  }
-  UINT Length() const override { return length; }
-  DWORD Fvf() const override { return fvf; }
-
-  std::shared_ptr<Liveness> live;
-  GLuint name = 0;
-  UINT length;
-  DWORD fvf;
-  bool mapped = false;
-};
-
-// Indices keep a copy in memory (as the managed pool does): the wireframe's line lists
-// are built from it.
-class GLIndexBuffer final : public IndexBuffer {
- public:
-  GLIndexBuffer(std::shared_ptr<Liveness> live, UINT length, D3DFORMAT format)
-      : live(std::move(live)), bytes(length, 0), format(format) {
-    glGenBuffers(1, &name);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
-  }
-  ~GLIndexBuffer() override {
-    if (live->alive) glDeleteBuffers(1, &name), glDeleteBuffers(1, &edgeName);
-  }
-  HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
-    if (!data || locked) return D3DERR_INVALIDCALL;
-    if (offset > bytes.size() || (size != 0 && size > bytes.size() - offset)) {
-      return D3DERR_INVALIDCALL;
-    }
-    locked = true;
-    *data = bytes.data() + offset;
-    return D3D_OK;
-  }
-  HRESULT Unlock() override {
-    if (!locked || !live->alive) return D3DERR_INVALIDCALL;
-    locked = false;
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
-    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes.size()),
-                    bytes.data());
-    edgeKey = {~0u, ~0u};
-    return D3D_OK;
-  }
-  UINT Length() const override { return static_cast<UINT>(bytes.size()); }
-  D3DFORMAT Format() const override { return format; }
-  UINT IndexSize() const { return format == D3DFMT_INDEX32 ? 4 : 2; }
-
-  // The GL buffer of line pairs over triangles [startIndex, startIndex + 3 count).
-  GLuint Edges(UINT startIndex, UINT count, GLsizei& lineIndices) {
-    if (edgeKey != std::pair<UINT, UINT>{startIndex, count}) {
-      std::vector<std::uint32_t> lines;
-      const std::size_t available = bytes.size() / IndexSize();
-      if (startIndex + 3ull * count > available) count = 0;
-      if (format == D3DFMT_INDEX32) {
-        AppendEdges(reinterpret_cast<const std::uint32_t*>(bytes.data()) + startIndex, count, lines);
-      } else {
-        AppendEdges(reinterpret_cast<const std::uint16_t*>(bytes.data()) + startIndex, count, lines);
-      }
-      if (!edgeName) glGenBuffers(1, &edgeName);
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, edgeName);
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4),
-                   lines.data(), GL_STATIC_DRAW);
-      edgeKey = {startIndex, count};
-      edgeCount = static_cast<GLsizei>(lines.size());
-    }
-    lineIndices = edgeCount;
-    return edgeName;
-  }
-
-  std::shared_ptr<Liveness> live;
-  GLuint name = 0;
-  std::vector<std::uint8_t> bytes;
-  D3DFORMAT format;
-  bool locked = false;
-  GLuint edgeName = 0;
-  std::pair<UINT, UINT> edgeKey{~0u, ~0u};
-  GLsizei edgeCount = 0;
-};
-
-class GLTexture final : public Texture {
- public:
-  GLTexture(std::shared_ptr<Liveness> live, UINT width, UINT height, D3DFORMAT format)
-      : live(std::move(live)), width(width), height(height), format(format),
-        bytes(static_cast<std::size_t>(width) * height * PixelSize(), 0) {
-    glGenTextures(1, &name);
-    glBindTexture(GL_TEXTURE_2D, name);
-    Upload();
-    if (format == D3DFMT_A8) {
-      // Direct3D reads an alpha-only texture as (0, 0, 0, a).
-      const GLint swizzle[4] = {GL_ZERO, GL_ZERO, GL_ZERO, GL_RED};
-      glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
-    }
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-  }
-  ~GLTexture() override {
-    if (live->alive) glDeleteTextures(1, &name);
-  }
-  HRESULT LockRect(UINT level, D3DLOCKED_RECT* rect, DWORD) override {
-    if (!rect || level != 0 || locked) return D3DERR_INVALIDCALL;
-    locked = true;
-    rect->Pitch = static_cast<INT>(width * PixelSize());
-    rect->pBits = bytes.data();
-    return D3D_OK;
-  }
-  HRESULT UnlockRect(UINT level) override {
-    if (level != 0 || !locked || !live->alive) return D3DERR_INVALIDCALL;
-    locked = false;
-    glBindTexture(GL_TEXTURE_2D, name);
-    Upload();
-    return D3D_OK;
-  }
-  UINT Width() const override { return width; }
-  UINT Height() const override { return height; }
-  D3DFORMAT Format() const override { return format; }
-  UINT PixelSize() const { return format == D3DFMT_A8 ? 1 : 4; }
-
-  void Upload() {
-    // Rows of an alpha atlas are not 4-byte aligned.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    if (format == D3DFMT_A8) {
-      glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE,
-                   bytes.data());
-    } else {
-      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                   bytes.data());
-    }
-  }
-
-  std::shared_ptr<Liveness> live;
-  GLuint name = 0;
-  UINT width, height;
-  D3DFORMAT format;
-  std::vector<std::uint8_t> bytes;
-  bool locked = false;
-};
-
 class GLDevice;
 
 class GLStateBlock final : public StateBlock {
@@ -324,62 +174,6 @@ class GLStateBlock final : public StateBlock {
   std::vector<std::function<void(GLDevice&)>> calls;  // a recorded block
 };
 
-struct Uniforms {
-  GLint viewport, world, viewProjection, depthBias, toLight, lightDiffuse, lightAmbient;
-  GLint globalAmbient, materialDiffuse, materialAmbient, materialEmissive, clipPlane;
-  GLint textureFactor, texture;
-};
-
-// One specialised program (see GLShaders.h) and its uniforms.
-struct Program {
-  GLuint id = 0;
-  Uniforms u{};
-};
-
-// The states a program is specialised on, packed into one key.
-struct ProgramKey {
-  bool pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize;
-  bool diffuseFromVertex, clipOn;
-  DWORD colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
-
-  std::uint64_t Packed() const {
-    std::uint64_t k = 0;
-    for (bool b : {pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize,
-                   diffuseFromVertex, clipOn}) {
-      k = k << 1 | (b ? 1u : 0u);
-    }
-    for (DWORD v : {colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2}) {
-      k = k << 6 | (v & 0x3F);
-    }
-    return k;
-  }
-
-  std::string Defines() const {
-    std::string d;
-    auto define = [&d](const char* name, DWORD value) {
-      d += "#define ";
-      d += name;
-      d += " " + std::to_string(value) + "\n";
-    };
-    define("PRETRANSFORMED", pretransformed);
-    define("HAS_NORMAL", hasNormal);
-    define("HAS_COLOUR", hasColour);
-    define("HAS_TEXTURE", hasTexture);
-    define("LIGHTING", lighting);
-    define("LIGHT_ON", lightOn);
-    define("NORMALIZE", normalize);
-    define("DIFFUSE_FROM_VERTEX", diffuseFromVertex);
-    define("CLIP_ON", clipOn);
-    define("COLOUR_OP", colourOp & 0x3F);
-    define("COLOUR_ARG1", colourArg1 & 0x3F);
-    define("COLOUR_ARG2", colourArg2 & 0x3F);
-    define("ALPHA_OP", alphaOp & 0x3F);
-    define("ALPHA_ARG1", alphaArg1 & 0x3F);
-    define("ALPHA_ARG2", alphaArg2 & 0x3F);
-    return d;
-  }
-};
-
 class GLDevice final : public Device {
  public:
   GLDevice(Surface& surface) : surface(surface), live(std::make_shared<Liveness>()) {}
@@ -391,17 +185,29 @@ class GLDevice final : public Device {
     glDeleteBuffers(1, &upIndices);
     glDeleteBuffers(1, &listEdges);
     glDeleteVertexArrays(1, &vao);
-    for (auto& entry : programs) glDeleteProgram(entry.second.id);
+    programs.reset();
   }
 
   HRESULT Init(const D3DPRESENT_PARAMETERS& p) {
     if (!surface.MakeCurrent()) return D3DERR_INVALIDCALL;
     if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
     // The scene's program, built now so that a driver that cannot compile it fails here.
-    const ProgramKey scene{false, true, true, false, true, true, false, true, false,
-                           D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_CURRENT,
-                           D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_CURRENT};
-    if (!ProgramFor(scene)) return E_FAIL;
+    const ProgramKey scene{false,
+                           true,
+                           true,
+                           false,
+                           true,
+                           true,
+                           false,
+                           true,
+                           false,
+                           D3DTOP_SELECTARG1,
+                           D3DTA_DIFFUSE,
+                           D3DTA_CURRENT,
+                           D3DTOP_SELECTARG1,
+                           D3DTA_DIFFUSE,
+                           D3DTA_CURRENT};
+    if (!programs->For(scene)) return E_FAIL;
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
     glGenBuffers(1, &upVertices);
@@ -472,10 +278,8 @@ class GLDevice final : public Device {
         state.viewport.Height != height) {
       glEnable(GL_SCISSOR_TEST);
       glScissor(static_cast<GLint>(state.viewport.X),
-                static_cast<GLint>(height) -
-                    static_cast<GLint>(state.viewport.Y + state.viewport.Height),
-                static_cast<GLsizei>(state.viewport.Width),
-                static_cast<GLsizei>(state.viewport.Height));
+                static_cast<GLint>(height) - static_cast<GLint>(state.viewport.Y + state.viewport.Height),
+                static_cast<GLsizei>(state.viewport.Width), static_cast<GLsizei>(state.viewport.Height));
     }
     glClear(mask);
     glDisable(GL_SCISSOR_TEST);
@@ -606,8 +410,7 @@ class GLDevice final : public Device {
 
   // --- resources
 
-  HRESULT CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL,
-                             VertexBufferPtr& buffer) override {
+  HRESULT CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL, VertexBufferPtr& buffer) override {
     buffer.reset();
     if (length == 0) return D3DERR_INVALIDCALL;
     glGetError();
@@ -617,8 +420,7 @@ class GLDevice final : public Device {
     return D3D_OK;
   }
 
-  HRESULT CreateIndexBuffer(UINT length, DWORD, D3DFORMAT format, D3DPOOL,
-                            IndexBufferPtr& buffer) override {
+  HRESULT CreateIndexBuffer(UINT length, DWORD, D3DFORMAT format, D3DPOOL, IndexBufferPtr& buffer) override {
     buffer.reset();
     if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)) {
       return D3DERR_INVALIDCALL;
@@ -630,13 +432,12 @@ class GLDevice final : public Device {
     return D3D_OK;
   }
 
-  HRESULT CreateTexture(UINT w, UINT h, UINT levels, DWORD, D3DFORMAT format, D3DPOOL,
-                        TexturePtr& texture) override {
+  HRESULT CreateTexture(UINT w, UINT h, UINT levels, DWORD, D3DFORMAT format, D3DPOOL, TexturePtr& texture) override {
     texture.reset();
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    if (w == 0 || h == 0 || w > static_cast<UINT>(maxSize) || h > static_cast<UINT>(maxSize) ||
-        levels > 1 || (format != D3DFMT_A8R8G8B8 && format != D3DFMT_A8)) {
+    if (w == 0 || h == 0 || w > static_cast<UINT>(maxSize) || h > static_cast<UINT>(maxSize) || levels > 1 ||
+        (format != D3DFMT_A8R8G8B8 && format != D3DFMT_A8)) {
       return D3DERR_INVALIDCALL;
     }
     glGetError();
@@ -671,18 +472,17 @@ class GLDevice final : public Device {
     }
     if (Lines(type)) {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
-      glDrawElementsBaseVertex(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT,
-                               nullptr, static_cast<GLint>(startVertex));
+      glDrawElementsBaseVertex(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT, nullptr,
+                               static_cast<GLint>(startVertex));
     } else {
-      glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex),
-                   static_cast<GLsizei>(vertices));
+      glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
     }
     Finish();
     return D3D_OK;
   }
 
-  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT, UINT,
-                               UINT startIndex, UINT count) override {
+  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT, UINT, UINT startIndex,
+                               UINT count) override {
     auto* vb = static_cast<GLVertexBuffer*>(state.stream);
     auto* ib = static_cast<GLIndexBuffer*>(state.indices);
     const UINT indices = VerticesForPrimitives(type, count);
@@ -697,23 +497,20 @@ class GLDevice final : public Device {
       glDrawElementsBaseVertex(GL_LINES, lineIndices, GL_UNSIGNED_INT, nullptr, baseVertex);
     } else {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->name);
-      glDrawElementsBaseVertex(
-          PrimitiveMode(type), static_cast<GLsizei>(indices),
-          ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-          reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()),
-          baseVertex);
+      glDrawElementsBaseVertex(PrimitiveMode(type), static_cast<GLsizei>(indices),
+                               ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                               reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()),
+                               baseVertex);
     }
     Finish();
     return D3D_OK;
   }
 
-  HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data,
-                          UINT stride) override {
+  HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data, UINT stride) override {
     const UINT vertices = VerticesForPrimitives(type, count);
     if (!data || vertices == 0 || stride == 0) return D3DERR_INVALIDCALL;
     glBindBuffer(GL_ARRAY_BUFFER, upVertices);
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices) * stride, data,
-                 GL_STREAM_DRAW);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices) * stride, data, GL_STREAM_DRAW);
     if (!Prepare(upVertices, 0, stride, type)) return D3DERR_INVALIDCALL;
     if (Lines(type)) {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
@@ -725,9 +522,9 @@ class GLDevice final : public Device {
     return D3D_OK;
   }
 
-  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices,
-                                 UINT count, const void* indexData, D3DFORMAT indexFormat,
-                                 const void* vertexData, UINT stride) override {
+  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT count,
+                                 const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
+                                 UINT stride) override {
     const UINT indices = VerticesForPrimitives(type, count);
     if (!indexData || !vertexData || indices == 0 || stride == 0 ||
         (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32)) {
@@ -735,8 +532,7 @@ class GLDevice final : public Device {
     }
     const UINT indexSize = indexFormat == D3DFMT_INDEX32 ? 4 : 2;
     glBindBuffer(GL_ARRAY_BUFFER, upVertices);
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(minIndex + numVertices) * stride,
-                 vertexData, GL_STREAM_DRAW);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(minIndex + numVertices) * stride, vertexData, GL_STREAM_DRAW);
     if (!Prepare(upVertices, 0, stride, type)) return D3DERR_INVALIDCALL;
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, upIndices);
     if (Lines(type)) {
@@ -746,12 +542,10 @@ class GLDevice final : public Device {
       } else {
         AppendEdges(static_cast<const std::uint16_t*>(indexData), count, lines);
       }
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4),
-                   lines.data(), GL_STREAM_DRAW);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STREAM_DRAW);
       glDrawElements(GL_LINES, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
     } else {
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices) * indexSize,
-                   indexData, GL_STREAM_DRAW);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices) * indexSize, indexData, GL_STREAM_DRAW);
       glDrawElements(PrimitiveMode(type), static_cast<GLsizei>(indices),
                      indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, nullptr);
     }
@@ -763,55 +557,6 @@ class GLDevice final : public Device {
   std::unique_ptr<GLStateBlock> recording;
 
  private:
-  static GLuint Compile(GLenum kind, const std::string& defines, const char* body) {
-    const GLuint shader = glCreateShader(kind);
-    const char* parts[3] = {gl_shaders::kVersion, defines.c_str(), body};
-    glShaderSource(shader, 3, parts, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-      glDeleteShader(shader);
-      return 0;
-    }
-    return shader;
-  }
-
-  // The program for key, built on first use; null if it does not build.
-  const Program* ProgramFor(const ProgramKey& key) {
-    const std::uint64_t packed = key.Packed();
-    const auto found = programs.find(packed);
-    if (found != programs.end()) return &found->second;
-    const std::string defines = key.Defines();
-    const GLuint vs = Compile(GL_VERTEX_SHADER, defines, gl_shaders::kVertex);
-    const GLuint fs = Compile(GL_FRAGMENT_SHADER, defines, gl_shaders::kFragment);
-    if (!vs || !fs) {
-      glDeleteShader(vs);
-      glDeleteShader(fs);
-      return nullptr;
-    }
-    Program program;
-    program.id = glCreateProgram();
-    glAttachShader(program.id, vs);
-    glAttachShader(program.id, fs);
-    glLinkProgram(program.id);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    GLint ok = 0;
-    glGetProgramiv(program.id, GL_LINK_STATUS, &ok);
-    if (!ok) {
-      glDeleteProgram(program.id);
-      return nullptr;
-    }
-    auto at = [&program](const char* name) { return glGetUniformLocation(program.id, name); };
-    program.u = Uniforms{at("uViewport"),        at("uWorld"),          at("uViewProjection"),
-                         at("uDepthBias"),       at("uToLight"),        at("uLightDiffuse"),
-                         at("uLightAmbient"),    at("uGlobalAmbient"),  at("uMaterialDiffuse"),
-                         at("uMaterialAmbient"), at("uMaterialEmissive"), at("uClipPlane"),
-                         at("uTextureFactor"),   at("uTexture")};
-    return &programs.emplace(packed, program).first->second;
-  }
-
   bool Lines(D3DPRIMITIVETYPE type) const {
     return state.render[D3DRS_FILLMODE] == D3DFILL_WIREFRAME && type == D3DPT_TRIANGLELIST;
   }
@@ -827,8 +572,7 @@ class GLDevice final : public Device {
         lines.insert(lines.end(), {a, a + 1, a + 1, a + 2, a + 2, a});
       }
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, listEdges);
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4),
-                   lines.data(), GL_STATIC_DRAW);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STATIC_DRAW);
       listEdgeTriangles = n;
     }
     return listEdges;
@@ -855,18 +599,23 @@ class GLDevice final : public Device {
     std::uintptr_t at = offset;
     auto pointer = [&](GLuint loc, GLint size, GLenum type, GLboolean norm, UINT bytes) {
       glEnableVertexAttribArray(loc);
-      glVertexAttribPointer(loc, size, type, norm, static_cast<GLsizei>(stride),
-                            reinterpret_cast<const void*>(at));
+      glVertexAttribPointer(loc, size, type, norm, static_cast<GLsizei>(stride), reinterpret_cast<const void*>(at));
       at += bytes;
     };
     pointer(0, pretransformed ? 4 : 3, GL_FLOAT, GL_FALSE, pretransformed ? 16 : 12);
-    if (hasNormal) pointer(1, 3, GL_FLOAT, GL_FALSE, 12);
-    else glDisableVertexAttribArray(1);
-    if (hasColour) pointer(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
-    else glDisableVertexAttribArray(2);
+    if (hasNormal)
+      pointer(1, 3, GL_FLOAT, GL_FALSE, 12);
+    else
+      glDisableVertexAttribArray(1);
+    if (hasColour)
+      pointer(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
+    else
+      glDisableVertexAttribArray(2);
     if (fvf & D3DFVF_SPECULAR) at += 4;
-    if (hasTex) pointer(3, 2, GL_FLOAT, GL_FALSE, 8);
-    else glDisableVertexAttribArray(3);
+    if (hasTex)
+      pointer(3, 2, GL_FLOAT, GL_FALSE, 8);
+    else
+      glDisableVertexAttribArray(3);
 
     const DWORD* rs = state.render;
     ApplyViewport();
@@ -895,9 +644,7 @@ class GLDevice final : public Device {
     // Triangle lists in wireframe are drawn as GL_LINES, which need no polygon mode (a
     // polygon mode other than fill also sends Mesa's software renderer down a slow path).
     const DWORD fill = Lines(type) ? D3DFILL_SOLID : rs[D3DRS_FILLMODE];
-    glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_WIREFRAME ? GL_LINE
-                                     : fill == D3DFILL_POINT   ? GL_POINT
-                                                               : GL_FILL);
+    glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_WIREFRAME ? GL_LINE : fill == D3DFILL_POINT ? GL_POINT : GL_FILL);
 
     // One directional light: the first enabled one.
     const bool lighting = rs[D3DRS_LIGHTING] != 0 && !pretransformed;
@@ -908,34 +655,24 @@ class GLDevice final : public Device {
     const bool clip = (rs[D3DRS_CLIPPLANEENABLE] & D3DCLIPPLANE0) != 0 && !pretransformed;
     auto* texture = static_cast<GLTexture*>(state.texture);
     const DWORD* ts = state.stage;
-    const ProgramKey key{pretransformed,
-                         hasNormal,
-                         hasColour,
-                         texture != nullptr && hasTex,
-                         lighting,
-                         light >= 0,
+    const ProgramKey key{pretransformed, hasNormal, hasColour, texture != nullptr && hasTex, lighting, light >= 0,
                          rs[D3DRS_NORMALIZENORMALS] != 0,
                          // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour.
-                         hasColour && rs[D3DRS_COLORVERTEX] != 0,
-                         clip,
-                         ts[D3DTSS_COLOROP],
-                         ts[D3DTSS_COLORARG1],
-                         ts[D3DTSS_COLORARG2],
-                         ts[D3DTSS_ALPHAOP],
-                         ts[D3DTSS_ALPHAARG1],
-                         ts[D3DTSS_ALPHAARG2]};
-    const Program* program = ProgramFor(key);
+                         hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, ts[D3DTSS_COLOROP], ts[D3DTSS_COLORARG1],
+                         ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP], ts[D3DTSS_ALPHAARG1], ts[D3DTSS_ALPHAARG2]};
+    const Program* program = programs->For(key);
     if (!program) return false;
     const Uniforms& u = program->u;
     glUseProgram(program->id);
     // Unused planes are off and unwritten (Mesa clips on a written distance even when the
     // plane is disabled).
-    if (clip) glEnable(GL_CLIP_DISTANCE0);
-    else glDisable(GL_CLIP_DISTANCE0);
+    if (clip)
+      glEnable(GL_CLIP_DISTANCE0);
+    else
+      glDisable(GL_CLIP_DISTANCE0);
 
-    glUniform4f(u.viewport, static_cast<float>(state.viewport.X),
-                static_cast<float>(state.viewport.Y), static_cast<float>(state.viewport.Width),
-                static_cast<float>(state.viewport.Height));
+    glUniform4f(u.viewport, static_cast<float>(state.viewport.X), static_cast<float>(state.viewport.Y),
+                static_cast<float>(state.viewport.Width), static_cast<float>(state.viewport.Height));
     glUniform1f(u.depthBias, DwordToFloat(rs[D3DRS_DEPTHBIAS]));
     if (!pretransformed) {
       D3DXMATRIX viewProjection;
@@ -989,7 +726,7 @@ class GLDevice final : public Device {
   bool inScene = false;
   GLuint vao = 0, upVertices = 0, upIndices = 0, listEdges = 0;
   UINT listEdgeTriangles = 0;
-  std::unordered_map<std::uint64_t, Program> programs;
+  std::unique_ptr<ProgramCache> programs = std::make_unique<ProgramCache>();
 };
 
 HRESULT GLStateBlock::Apply() {
@@ -1010,8 +747,7 @@ HRESULT GLStateBlock::Capture() {
 
 }  // namespace
 
-HRESULT CreateGLDevice(Surface& surface, const D3DPRESENT_PARAMETERS& parameters,
-                       std::unique_ptr<Device>& device) {
+HRESULT CreateGLDevice(Surface& surface, const D3DPRESENT_PARAMETERS& parameters, std::unique_ptr<Device>& device) {
   device.reset();
   auto made = std::make_unique<GLDevice>(surface);
   const HRESULT hr = made->Init(parameters);

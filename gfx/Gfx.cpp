@@ -37,8 +37,7 @@ void LineManager::OnDeviceRestore() {
   stateBlock.reset();
   HRESULT hr = device.BeginStateBlock();
   if (Failed(hr)) {
-    ErrorRaiseDirectX(hr, "Nie można rozpocząć rejestracji bloku stanów urządzenia"_cp,
-                      ERROR_FILE_LINE);
+    ErrorRaiseDirectX(hr, "Nie można rozpocząć rejestracji bloku stanów urządzenia"_cp, ERROR_FILE_LINE);
     return;
   }
   device.SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
@@ -87,8 +86,7 @@ void RectManager::Begin() {
   // reported as the device would report an invalid call.
   const HRESULT hr = stateBlock ? stateBlock->Apply() : D3DERR_INVALIDCALL;
   if (Failed(hr)) {
-    ErrorRaiseDirectX(hr, "Nie można przywrócić ustawień urządzenia do rysowania prostokątów"_cp,
-                      ERROR_FILE_LINE);
+    ErrorRaiseDirectX(hr, "Nie można przywrócić ustawień urządzenia do rysowania prostokątów"_cp, ERROR_FILE_LINE);
   }
   count = 0;
 }
@@ -126,9 +124,8 @@ void RectManager::End() {
 
 void RectManager::Flush() {
   const auto n = static_cast<UINT>(count);
-  const HRESULT hr = frame::GetDevice()->DrawIndexedPrimitiveUP(
-      D3DPT_TRIANGLELIST, 0, 4 * n, 2 * n, indices.data(), D3DFMT_INDEX16, vertices.data(),
-      sizeof(ScreenVertex));
+  const HRESULT hr = frame::GetDevice()->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4 * n, 2 * n, indices.data(),
+                                                                D3DFMT_INDEX16, vertices.data(), sizeof(ScreenVertex));
   if (Failed(hr)) ErrorRaiseDirectX(hr, "Nie można narysować prostokątów"_cp, ERROR_FILE_LINE);
   count = 0;
 }
@@ -168,8 +165,7 @@ void FontManager::OnDeviceRestore() {
   device.SetFVF(kSpriteFvf);
   device.EndStateBlock(stateBlock);
   ClearQueue();
-  hr = device.CreateVertexBuffer(kBufferBytes, D3DUSAGE_WRITEONLY, kSpriteFvf, D3DPOOL_MANAGED,
-                                 vertexBuffer);
+  hr = device.CreateVertexBuffer(kBufferBytes, D3DUSAGE_WRITEONLY, kSpriteFvf, D3DPOOL_MANAGED, vertexBuffer);
   if (Failed(hr)) {
     ErrorRaiseDirectX(hr, "Nie można utworzyć bufora wierzchołków"_cp, ERROR_FILE_LINE);
     vertexBuffer.reset();
@@ -185,9 +181,7 @@ void FontManager::OnDeviceLost() {
   stateBlock.reset();
 }
 
-void FontManager::Queue(std::string text) {
-  queue.push_back(std::make_unique<Entry>(Entry{std::move(text)}));
-}
+void FontManager::Queue(std::string text) { queue.push_back(std::make_unique<Entry>(Entry{std::move(text)})); }
 
 void FontManager::ClearQueue() { queue.clear(); }
 

@@ -1,8 +1,8 @@
 #include "gfx/Mesh.h"
 
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -16,8 +16,7 @@ HRESULT Mesh::DrawSubset(Device& device, DWORD attribute) {
   return device.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, 0, faceCount);
 }
 
-HRESULT D3DXCreateSphere(Device* device, float radius, UINT slices, UINT stacks, MeshPtr& mesh,
-                         void*) {
+HRESULT D3DXCreateSphere(Device* device, float radius, UINT slices, UINT stacks, MeshPtr& mesh, void*) {
   mesh.reset();
   if (!device || radius < 0.0f || slices < 2 || stacks < 2) return D3DERR_INVALIDCALL;
   const UINT vertexCount = 2 + slices * (stacks - 1);
@@ -65,11 +64,10 @@ HRESULT D3DXCreateSphere(Device* device, float radius, UINT slices, UINT stacks,
   auto made = std::make_unique<Mesh>();
   made->vertexCount = vertexCount;
   made->faceCount = faceCount;
-  HRESULT hr = device->CreateVertexBuffer(vertexCount * sizeof(Vertex), D3DUSAGE_WRITEONLY,
-                                          made->fvf, D3DPOOL_MANAGED, made->vertices);
+  HRESULT hr = device->CreateVertexBuffer(vertexCount * sizeof(Vertex), D3DUSAGE_WRITEONLY, made->fvf, D3DPOOL_MANAGED,
+                                          made->vertices);
   if (Failed(hr)) return hr;
-  hr = device->CreateIndexBuffer(faceCount * 3 * 2, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16,
-                                 D3DPOOL_MANAGED, made->indices);
+  hr = device->CreateIndexBuffer(faceCount * 3 * 2, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED, made->indices);
   if (Failed(hr)) return hr;
   void* data = nullptr;
   hr = made->vertices->Lock(0, 0, &data, 0);

@@ -27,7 +27,6 @@ using MeshPtr = std::unique_ptr<Mesh>;
 // from pole to pole: 2 + slices x (stacks - 1) vertices, 2 x slices x (stacks - 1) faces.
 // D3DERR_INVALIDCALL for radius < 0, slices < 2, stacks < 2 or more than 65536 vertices;
 // otherwise the device's result when a buffer cannot be made or locked.
-HRESULT D3DXCreateSphere(Device* device, float radius, UINT slices, UINT stacks, MeshPtr& mesh,
-                         void* adjacency);
+HRESULT D3DXCreateSphere(Device* device, float radius, UINT slices, UINT stacks, MeshPtr& mesh, void* adjacency);
 
 }  // namespace gfx

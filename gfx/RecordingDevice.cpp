@@ -42,9 +42,7 @@ std::string Colour(const D3DCOLORVALUE& c) {
   return "(" + Flt(c.r) + " " + Flt(c.g) + " " + Flt(c.b) + " " + Flt(c.a) + ")";
 }
 
-std::string Vec(const D3DVECTOR& v) {
-  return "(" + Flt(v.x) + " " + Flt(v.y) + " " + Flt(v.z) + ")";
-}
+std::string Vec(const D3DVECTOR& v) { return "(" + Flt(v.x) + " " + Flt(v.y) + " " + Flt(v.z) + ")"; }
 
 template <class Handle>
 std::string Id(const Handle* h) {
@@ -67,8 +65,7 @@ HRESULT TakeFailure(const RecordedFailures& failures, std::string_view name, Rec
 }
 
 // Whole-buffer lock (offset 0, size 0) or a range inside it.
-HRESULT LockBytes(std::vector<std::uint8_t>& bytes, bool& locked, UINT offset, UINT size,
-                  void** data) {
+HRESULT LockBytes(std::vector<std::uint8_t>& bytes, bool& locked, UINT offset, UINT size, void** data) {
   if (!data || locked) return D3DERR_INVALIDCALL;
   if (offset > bytes.size() || (size != 0 && size > bytes.size() - offset)) {
     return D3DERR_INVALIDCALL;
@@ -253,8 +250,8 @@ void RecordingDevice::ApplySetting(const RecordedCall& call) {
 HRESULT RecordingDevice::TestCooperativeLevel() { return Enter("TestCooperativeLevel", ""); }
 
 HRESULT RecordingDevice::Reset(const D3DPRESENT_PARAMETERS& p) {
-  const HRESULT hr = Enter("Reset", Join({Dec(p.BackBufferWidth), Dec(p.BackBufferHeight),
-                                          Dec(p.Windowed), Hex(p.PresentationInterval)}));
+  const HRESULT hr = Enter(
+      "Reset", Join({Dec(p.BackBufferWidth), Dec(p.BackBufferHeight), Dec(p.Windowed), Hex(p.PresentationInterval)}));
   if (Failed(hr)) return hr;
   presentParameters = p;
   renderStates.clear();
@@ -340,8 +337,7 @@ HRESULT RecordingDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
-                                              DWORD value) {
+HRESULT RecordingDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
   const HRESULT hr = Enter("SetTextureStageState", Join({Dec(stage), Dec(type), Dec(value)}));
   if (Failed(hr)) return hr;
   Setting(Last());
@@ -377,18 +373,17 @@ HRESULT RecordingDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATR
 }
 
 HRESULT RecordingDevice::SetMaterial(const D3DMATERIAL9& m) {
-  const HRESULT hr = Enter("SetMaterial", Join({Colour(m.Diffuse), Colour(m.Ambient),
-                                                Colour(m.Specular), Colour(m.Emissive),
-                                                Flt(m.Power)}));
+  const HRESULT hr =
+      Enter("SetMaterial",
+            Join({Colour(m.Diffuse), Colour(m.Ambient), Colour(m.Specular), Colour(m.Emissive), Flt(m.Power)}));
   if (Failed(hr)) return hr;
   Setting(Last());
   return D3D_OK;
 }
 
 HRESULT RecordingDevice::SetLight(DWORD index, const D3DLIGHT9& l) {
-  const HRESULT hr = Enter("SetLight", Join({Dec(index), Dec(l.Type), Colour(l.Diffuse),
-                                             Colour(l.Specular), Colour(l.Ambient),
-                                             Vec(l.Direction)}));
+  const HRESULT hr = Enter("SetLight", Join({Dec(index), Dec(l.Type), Colour(l.Diffuse), Colour(l.Specular),
+                                             Colour(l.Ambient), Vec(l.Direction)}));
   if (Failed(hr)) return hr;
   Setting(Last());
   return D3D_OK;
@@ -402,10 +397,8 @@ HRESULT RecordingDevice::LightEnable(DWORD index, BOOL enable) {
 }
 
 HRESULT RecordingDevice::SetClipPlane(DWORD index, const float plane[4]) {
-  const HRESULT hr = Enter("SetClipPlane", Join({Dec(index), "(" + Flt(plane[0]) + " " +
-                                                                 Flt(plane[1]) + " " +
-                                                                 Flt(plane[2]) + " " +
-                                                                 Flt(plane[3]) + ")"}));
+  const HRESULT hr = Enter("SetClipPlane", Join({Dec(index), "(" + Flt(plane[0]) + " " + Flt(plane[1]) + " " +
+                                                                 Flt(plane[2]) + " " + Flt(plane[3]) + ")"}));
   if (Failed(hr)) return hr;
   Setting(Last());
   return D3D_OK;
@@ -419,8 +412,8 @@ HRESULT RecordingDevice::SetFVF(DWORD value) {
 }
 
 HRESULT RecordingDevice::SetViewport(const D3DVIEWPORT9& v) {
-  const HRESULT hr = Enter("SetViewport", Join({Dec(v.X), Dec(v.Y), Dec(v.Width), Dec(v.Height),
-                                                Flt(v.MinZ), Flt(v.MaxZ)}));
+  const HRESULT hr =
+      Enter("SetViewport", Join({Dec(v.X), Dec(v.Y), Dec(v.Width), Dec(v.Height), Flt(v.MinZ), Flt(v.MaxZ)}));
   if (Failed(hr)) return hr;
   if (!openBlock) viewport = v;
   return D3D_OK;
@@ -437,11 +430,10 @@ HRESULT RecordingDevice::GetViewport(D3DVIEWPORT9& v) {
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvfValue,
-                                            D3DPOOL pool, VertexBufferPtr& buffer) {
+HRESULT RecordingDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvfValue, D3DPOOL pool,
+                                            VertexBufferPtr& buffer) {
   buffer.reset();
-  const HRESULT hr =
-      Enter("CreateVertexBuffer", Join({Dec(length), Hex(usage), Hex(fvfValue), Dec(pool)}));
+  const HRESULT hr = Enter("CreateVertexBuffer", Join({Dec(length), Hex(usage), Hex(fvfValue), Dec(pool)}));
   if (Failed(hr)) return hr;
   if (length == 0) return D3DERR_INVALIDCALL;
   auto made = std::make_unique<RecordingVertexBuffer>();
@@ -457,11 +449,10 @@ HRESULT RecordingDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvfV
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format,
-                                           D3DPOOL pool, IndexBufferPtr& buffer) {
+HRESULT RecordingDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                           IndexBufferPtr& buffer) {
   buffer.reset();
-  const HRESULT hr =
-      Enter("CreateIndexBuffer", Join({Dec(length), Hex(usage), Dec(format), Dec(pool)}));
+  const HRESULT hr = Enter("CreateIndexBuffer", Join({Dec(length), Hex(usage), Dec(format), Dec(pool)}));
   if (Failed(hr)) return hr;
   if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)) {
     return D3DERR_INVALIDCALL;
@@ -479,11 +470,11 @@ HRESULT RecordingDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT f
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
-                                       D3DFORMAT format, D3DPOOL pool, TexturePtr& texture) {
+HRESULT RecordingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                       D3DPOOL pool, TexturePtr& texture) {
   texture.reset();
-  const HRESULT hr = Enter("CreateTexture", Join({Dec(width), Dec(height), Dec(levels),
-                                                  Hex(usage), Dec(format), Dec(pool)}));
+  const HRESULT hr =
+      Enter("CreateTexture", Join({Dec(width), Dec(height), Dec(levels), Hex(usage), Dec(format), Dec(pool)}));
   if (Failed(hr)) return hr;
   if (width == 0 || height == 0 || (format != D3DFMT_A8R8G8B8 && format != D3DFMT_A8)) {
     return D3DERR_INVALIDCALL;
@@ -502,8 +493,7 @@ HRESULT RecordingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWO
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::SetStreamSource(UINT stream, VertexBuffer* buffer, UINT offset,
-                                         UINT stride) {
+HRESULT RecordingDevice::SetStreamSource(UINT stream, VertexBuffer* buffer, UINT offset, UINT stride) {
   auto* b = static_cast<RecordingVertexBuffer*>(buffer);
   const HRESULT hr = Enter("SetStreamSource", Join({Dec(stream), Id(b), Dec(offset), Dec(stride)}));
   if (Failed(hr)) return hr;
@@ -519,21 +509,18 @@ HRESULT RecordingDevice::SetIndices(IndexBuffer* buffer) {
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex,
-                                       UINT primitiveCount) {
+HRESULT RecordingDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
   return Enter("DrawPrimitive", Join({Dec(type), Dec(startVertex), Dec(primitiveCount)}));
 }
 
-HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex,
-                                              UINT minIndex, UINT numVertices, UINT startIndex,
-                                              UINT primitiveCount) {
-  return Enter("DrawIndexedPrimitive", Join({Dec(type), Dec(baseVertex), Dec(minIndex),
-                                             Dec(numVertices), Dec(startIndex),
-                                             Dec(primitiveCount)}));
+HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
+                                              UINT startIndex, UINT primitiveCount) {
+  return Enter("DrawIndexedPrimitive", Join({Dec(type), Dec(baseVertex), Dec(minIndex), Dec(numVertices),
+                                             Dec(startIndex), Dec(primitiveCount)}));
 }
 
-HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount,
-                                         const void* vertexData, UINT stride) {
+HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
+                                         UINT stride) {
   const HRESULT hr = Enter("DrawPrimitiveUP", Join({Dec(type), Dec(primitiveCount), Dec(stride)}));
   if (Failed(hr)) return hr;
   if (!vertexData) return D3DERR_INVALIDCALL;
@@ -542,13 +529,12 @@ HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCo
   return D3D_OK;
 }
 
-HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex,
-                                                UINT numVertices, UINT primitiveCount,
-                                                const void* indexData, D3DFORMAT indexFormat,
+HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices,
+                                                UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
                                                 const void* vertexData, UINT stride) {
-  const HRESULT hr = Enter("DrawIndexedPrimitiveUP",
-                           Join({Dec(type), Dec(minIndex), Dec(numVertices), Dec(primitiveCount),
-                                 Dec(indexFormat), Dec(stride)}));
+  const HRESULT hr =
+      Enter("DrawIndexedPrimitiveUP",
+            Join({Dec(type), Dec(minIndex), Dec(numVertices), Dec(primitiveCount), Dec(indexFormat), Dec(stride)}));
   if (Failed(hr)) return hr;
   if (!indexData || !vertexData) return D3DERR_INVALIDCALL;
   const auto* v = static_cast<const std::uint8_t*>(vertexData);

@@ -169,22 +169,18 @@ class RecordingDevice final : public Device {
   HRESULT SetFVF(DWORD fvf) override;
   HRESULT SetViewport(const D3DVIEWPORT9& viewport) override;
   HRESULT GetViewport(D3DVIEWPORT9& viewport) override;
-  HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                             VertexBufferPtr& buffer) override;
-  HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                            IndexBufferPtr& buffer) override;
-  HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
-                        D3DPOOL pool, TexturePtr& texture) override;
+  HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, VertexBufferPtr& buffer) override;
+  HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool, IndexBufferPtr& buffer) override;
+  HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                        TexturePtr& texture) override;
   HRESULT SetStreamSource(UINT stream, VertexBuffer* buffer, UINT offset, UINT stride) override;
   HRESULT SetIndices(IndexBuffer* buffer) override;
   HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
-  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex,
-                               UINT numVertices, UINT startIndex, UINT primitiveCount) override;
-  HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
-                          UINT stride) override;
-  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices,
-                                 UINT primitiveCount, const void* indexData,
-                                 D3DFORMAT indexFormat, const void* vertexData,
+  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices, UINT startIndex,
+                               UINT primitiveCount) override;
+  HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData, UINT stride) override;
+  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,
+                                 const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
                                  UINT stride) override;
 
  private:

@@ -20,10 +20,9 @@ void ResMngr::Font::OnDeviceCreate() {
     ErrorAdd("Nie można wczytać z konfiguracji parametrów czcionki"_cp, "", 0);
   } else {
     // A negative height asks for that character height, not cell height.
-    const HRESULT hr = gfx::D3DXCreateFontA(
-        frame::GetDevice(), -height, 0, bold ? gfx::FW_BOLD : gfx::FW_NORMAL, 1, 0,
-        gfx::EASTEUROPE_CHARSET, gfx::OUT_DEFAULT_PRECIS, gfx::ANTIALIASED_QUALITY,
-        gfx::DEFAULT_PITCH | gfx::FF_DONTCARE, name.c_str(), font);
+    const HRESULT hr = gfx::D3DXCreateFontA(frame::GetDevice(), -height, 0, bold ? gfx::FW_BOLD : gfx::FW_NORMAL, 1, 0,
+                                            gfx::EASTEUROPE_CHARSET, gfx::OUT_DEFAULT_PRECIS, gfx::ANTIALIASED_QUALITY,
+                                            gfx::DEFAULT_PITCH | gfx::FF_DONTCARE, name.c_str(), font);
     if (Failed(hr)) {
       ErrorRaiseDirectX(hr, "Nie można utworzyć czcionki"_cp, "", 0);
     } else {

@@ -117,8 +117,8 @@ void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
   const auto vertices = Sheet(static_cast<int>(state.range(0)));
   const auto triangles = static_cast<UINT>(vertices.size() / 3);
   VertexBufferPtr vb;
-  device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * sizeof(SceneVertex)),
-                             D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, vb);
+  device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * sizeof(SceneVertex)), D3DUSAGE_WRITEONLY, 0x52,
+                             D3DPOOL_MANAGED, vb);
   void* data = nullptr;
   vb->Lock(0, 0, &data, 0);
   std::memcpy(data, vertices.data(), vertices.size() * sizeof(SceneVertex));
@@ -133,8 +133,7 @@ void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
     glFinish();
   }
   state.counters["triangles"] = triangles;
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                             benchmark::Counter::kIsRate);
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   vb.reset();
 }
 

@@ -68,22 +68,17 @@ TEST_F(BatchersTest, StateBlocksHoldTheSettingsInRecordingOrder) {
   font.OnDeviceRestore();
   ASSERT_FALSE(ErrorPending());
   EXPECT_THAT(BlockCalls(line.stateBlock),
-              ElementsAre("SetTextureStageState(0, 1, 2)", "SetTextureStageState(0, 2, 0)",
-                          "SetFVF(0x44)"));
+              ElementsAre("SetTextureStageState(0, 1, 2)", "SetTextureStageState(0, 2, 0)", "SetFVF(0x44)"));
   EXPECT_THAT(BlockCalls(rect.stateBlock),
-              ElementsAre("SetRenderState(22, 0x1)", "SetRenderState(27, 0x1)",
-                          "SetRenderState(19, 0x5)", "SetRenderState(20, 0x6)",
-                          "SetRenderState(7, 0x0)", "SetRenderState(8, 0x3)", "SetFVF(0x44)",
-                          "SetTexture(0, null)", "SetTextureStageState(0, 1, 2)",
-                          "SetTextureStageState(0, 2, 0)", "SetTextureStageState(0, 4, 2)",
-                          "SetTextureStageState(0, 5, 0)"));
+              ElementsAre("SetRenderState(22, 0x1)", "SetRenderState(27, 0x1)", "SetRenderState(19, 0x5)",
+                          "SetRenderState(20, 0x6)", "SetRenderState(7, 0x0)", "SetRenderState(8, 0x3)", "SetFVF(0x44)",
+                          "SetTexture(0, null)", "SetTextureStageState(0, 1, 2)", "SetTextureStageState(0, 2, 0)",
+                          "SetTextureStageState(0, 4, 2)", "SetTextureStageState(0, 5, 0)"));
   const std::vector<std::string> spriteStates = {
-      "SetRenderState(22, 0x1)",        "SetRenderState(27, 0x1)",
-      "SetRenderState(19, 0x5)",        "SetRenderState(20, 0x6)",
-      "SetTextureStageState(0, 11, 0)", "SetTextureStageState(0, 1, 5)",
-      "SetTextureStageState(0, 2, 2)",  "SetTextureStageState(0, 3, 0)",
-      "SetTextureStageState(0, 4, 4)",  "SetTextureStageState(0, 5, 2)",
-      "SetTextureStageState(0, 6, 0)"};
+      "SetRenderState(22, 0x1)",       "SetRenderState(27, 0x1)",        "SetRenderState(19, 0x5)",
+      "SetRenderState(20, 0x6)",       "SetTextureStageState(0, 11, 0)", "SetTextureStageState(0, 1, 5)",
+      "SetTextureStageState(0, 2, 2)", "SetTextureStageState(0, 3, 0)",  "SetTextureStageState(0, 4, 4)",
+      "SetTextureStageState(0, 5, 2)", "SetTextureStageState(0, 6, 0)"};
   auto withFvf = spriteStates;
   withFvf.push_back("SetFVF(0x144)");
   EXPECT_THAT(BlockCalls(sprite.stateBlock), ElementsAreArray(withFvf));
@@ -175,7 +170,8 @@ TEST_F(BatchersTest, StateBlockRecordingFailures) {
       {&rect, "BeginStateBlock", {"Nie można zainicjalizować rysowania prostokątów"_cp, notStarted}, false},
       {&sprite, "BeginStateBlock", {"Nie można zainicjalizować rysowania spritów"_cp, notStarted}, true},
       {&font, "BeginStateBlock", {"Nie można zainicjować rysowania czcionek"_cp, notStarted}, true},
-      {&font, "CreateVertexBuffer",
+      {&font,
+       "CreateVertexBuffer",
        {"Nie można zainicjalizować systemu buforowania tekstu"_cp, "Nie można utworzyć bufora wierzchołków"_cp},
        true},
   };

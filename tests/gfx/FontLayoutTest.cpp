@@ -60,8 +60,7 @@ TEST(FontLayout, WordBreakAndRightAlignment) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"aaa bbb ccc", 70, {"aaa bbb", "ccc"}},
-      {"aaa bbb ccc", 110, {"aaa bbb ccc"}},
+      {"aaa bbb ccc", 70, {"aaa bbb", "ccc"}}, {"aaa bbb ccc", 110, {"aaa bbb ccc"}},
       {"aaa   bbb", 50, {"aaa", "bbb"}},        // spaces at the break are dropped
       {"aaaaaaaa bb", 50, {"aaaaaaaa", "bb"}},  // a long word stays whole
       {"a\nbbb ccc", 50, {"a", "bbb", "ccc"}},

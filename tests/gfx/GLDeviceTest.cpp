@@ -57,8 +57,8 @@ class GLDeviceTest : public ::testing::Test {
 
   VertexBufferPtr Buffer(const std::vector<SceneVertex>& vertices) {
     VertexBufferPtr vb;
-    EXPECT_EQ(device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * 28),
-                                         D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, vb),
+    EXPECT_EQ(device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * 28), D3DUSAGE_WRITEONLY, 0x52,
+                                         D3DPOOL_MANAGED, vb),
               D3D_OK);
     void* data = nullptr;
     EXPECT_EQ(vb->Lock(0, 0, &data, 0), D3D_OK);
@@ -90,8 +90,7 @@ class GLDeviceTest : public ::testing::Test {
 // Clockwise on screen (left-bottom, top, right-bottom), facing the camera at -z.
 std::vector<SceneVertex> Triangle(float z, D3DCOLOR colour, float x0 = -0.5f, float x1 = 0.5f) {
   const float xm = (x0 + x1) / 2;
-  return {{x0, -0.5f, z, 0, 0, -1, colour}, {xm, 0.5f, z, 0, 0, -1, colour},
-          {x1, -0.5f, z, 0, 0, -1, colour}};
+  return {{x0, -0.5f, z, 0, 0, -1, colour}, {xm, 0.5f, z, 0, 0, -1, colour}, {x1, -0.5f, z, 0, 0, -1, colour}};
 }
 
 std::vector<SceneVertex> Reversed(std::vector<SceneVertex> v) {
@@ -151,8 +150,8 @@ TEST_F(GLDeviceTest, CullModeFollowsOnScreenWinding) {
     bool drawn;
   };
   const Case cases[] = {
-      {D3DCULL_CCW, true, true},  {D3DCULL_CCW, false, false}, {D3DCULL_CW, true, false},
-      {D3DCULL_CW, false, true},  {D3DCULL_NONE, false, true}, {D3DCULL_NONE, true, true},
+      {D3DCULL_CCW, true, true}, {D3DCULL_CCW, false, false}, {D3DCULL_CW, true, false},
+      {D3DCULL_CW, false, true}, {D3DCULL_NONE, false, true}, {D3DCULL_NONE, true, true},
   };
   auto cw = Buffer(Triangle(1, 0xFFFF0000));
   auto ccw = Buffer(Reversed(Triangle(1, 0xFFFF0000)));
@@ -164,8 +163,7 @@ TEST_F(GLDeviceTest, CullModeFollowsOnScreenWinding) {
     device->BeginScene();
     Draw(c.clockwise ? cw.get() : ccw.get(), 1);
     device->EndScene();
-    EXPECT_EQ(Pixel(32, 40), c.drawn ? 0xFFFF0000 : kBackground)
-        << "cull " << c.cull << " clockwise " << c.clockwise;
+    EXPECT_EQ(Pixel(32, 40), c.drawn ? 0xFFFF0000 : kBackground) << "cull " << c.cull << " clockwise " << c.clockwise;
   }
 }
 
@@ -200,8 +198,7 @@ TEST_F(GLDeviceTest, WhiteWireOverlayOverSolid) {
                                    {0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000}};
   auto vb = Buffer(quad);
   IndexBufferPtr ib;
-  ASSERT_EQ(device->CreateIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, ib),
-            D3D_OK);
+  ASSERT_EQ(device->CreateIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, ib), D3D_OK);
   void* data = nullptr;
   ASSERT_EQ(ib->Lock(0, 0, &data, 0), D3D_OK);
   const std::uint32_t indices[6] = {0, 1, 2, 0, 2, 3};
@@ -252,13 +249,10 @@ TEST_F(GLDeviceTest, PretransformedRectangleBlendsOverTheScene) {
   device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
   device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
   device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
-  const ScreenVertex v[4] = {{0, 0, 0, 1, 0x40000000},
-                             {64, 0, 0, 1, 0x40000000},
-                             {64, 32, 0, 1, 0x40000000},
-                             {0, 32, 0, 1, 0x40000000}};
+  const ScreenVertex v[4] = {
+      {0, 0, 0, 1, 0x40000000}, {64, 0, 0, 1, 0x40000000}, {64, 32, 0, 1, 0x40000000}, {0, 32, 0, 1, 0x40000000}};
   const std::uint16_t i[6] = {0, 1, 3, 1, 3, 2};
-  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, i, D3DFMT_INDEX16, v, 20),
-            D3D_OK);
+  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, i, D3DFMT_INDEX16, v, 20), D3D_OK);
   device->EndScene();
   EXPECT_NEAR(Red(Pixel(0, 0)), 0xFF * (1 - 0x40 / 255.0), 1.5);  // top row is y = 0
   EXPECT_NEAR(Red(Pixel(63, 31)), 0xFF * (1 - 0x40 / 255.0), 1.5);
@@ -283,7 +277,7 @@ TEST_F(GLDeviceTest, StateBlocksRecordAndApply) {
     Draw(ccw.get(), 1);
     return Pixel(32, 40) != kBackground;
   };
-  EXPECT_FALSE(drawn(*all));   // recording did not change the device
+  EXPECT_FALSE(drawn(*all));  // recording did not change the device
   EXPECT_TRUE(drawn(*none));
   EXPECT_FALSE(drawn(*all));
 }

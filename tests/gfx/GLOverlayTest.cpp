@@ -95,9 +95,7 @@ TEST_F(GLOverlayTest, TextLandsInItsCellsWithPolishLetters) {
   device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
   device->BeginScene();
   RECT r{x0, y0, x0, y0};
-  EXPECT_EQ(resources.font.font->DrawTextA(nullptr, text.c_str(), -1, &r,
-                                           DT_NOCLIP | DT_SINGLELINE, 0xFFFFFFFF),
-            ch);
+  EXPECT_EQ(resources.font.font->DrawTextA(nullptr, text.c_str(), -1, &r, DT_NOCLIP | DT_SINGLELINE, 0xFFFFFFFF), ch);
   device->EndScene();
 
   FT_Library library;

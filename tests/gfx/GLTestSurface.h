@@ -19,13 +19,14 @@ class GLTestSurface final : public gfx::Surface {
   ~GLTestSurface() override {
     if (context) SDL_GL_DeleteContext(context);
     if (window) SDL_DestroyWindow(window);
-    if (initialised) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
   // False (with error set) when there is no display or no GL 3.3 core context.
   bool Create(int width, int height, bool depth = true) {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return Fail();
-    initialised = true;
+    // One video connection for the whole test program: opening and closing the display for
+    // every test makes later openings fail now and then under load.
+    static const bool video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (!video) return Fail();
     const char* driver = SDL_GetCurrentVideoDriver();
     if (!driver || std::string(driver) == "offscreen" || std::string(driver) == "dummy") {
       error = "no display (SDL video driver " + std::string(driver ? driver : "none") + ")";
@@ -37,8 +38,8 @@ class GLTestSurface final : public gfx::Surface {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depth ? 24 : 0);
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
-    window = SDL_CreateWindow("gfx test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
-                              height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    window = SDL_CreateWindow("gfx test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
+                              SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) return Fail();
     context = SDL_GL_CreateContext(window);
     if (!context) return Fail();
@@ -47,9 +48,7 @@ class GLTestSurface final : public gfx::Surface {
 
   bool MakeCurrent() override { return SDL_GL_MakeCurrent(window, context) == 0; }
   void SwapBuffers() override { SDL_GL_SwapWindow(window); }
-  void GetDrawableSize(int& width, int& height) override {
-    SDL_GL_GetDrawableSize(window, &width, &height);
-  }
+  void GetDrawableSize(int& width, int& height) override { SDL_GL_GetDrawableSize(window, &width, &height); }
   bool DisableVsync() override { return SDL_GL_SetSwapInterval(0) == 0; }
 
   // The back buffer's pixel at (x, y), y counted from the top, as A8R8G8B8.
@@ -72,7 +71,6 @@ class GLTestSurface final : public gfx::Surface {
     return false;
   }
 
-  bool initialised = false;
   SDL_Window* window = nullptr;
   SDL_GLContext context = nullptr;
 };

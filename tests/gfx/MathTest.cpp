@@ -31,10 +31,8 @@ TEST(Math, RotationsAreLeftHandedRowVector) {
     D3DXVECTOR3 in, out;
   };
   const Case cases[] = {
-      {D3DXMatrixRotationX, {0, 1, 0}, {0, 0, 1}},
-      {D3DXMatrixRotationX, {0, 0, 1}, {0, -1, 0}},
-      {D3DXMatrixRotationY, {1, 0, 0}, {0, 0, -1}},
-      {D3DXMatrixRotationY, {0, 0, 1}, {1, 0, 0}},
+      {D3DXMatrixRotationX, {0, 1, 0}, {0, 0, 1}},  {D3DXMatrixRotationX, {0, 0, 1}, {0, -1, 0}},
+      {D3DXMatrixRotationY, {1, 0, 0}, {0, 0, -1}}, {D3DXMatrixRotationY, {0, 0, 1}, {1, 0, 0}},
       {D3DXMatrixRotationZ, {1, 0, 0}, {0, 1, 0}},
   };
   for (const auto& c : cases) {

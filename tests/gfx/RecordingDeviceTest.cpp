@@ -41,8 +41,7 @@ TEST(RecordingDevice, FailsTheChosenOccurrenceOnly) {
   device.FailCall("CreateVertexBuffer", D3DERR_OUTOFVIDEOMEMORY, 2);
   VertexBufferPtr a, b, c;
   EXPECT_EQ(device.CreateVertexBuffer(28, D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, a), D3D_OK);
-  EXPECT_EQ(device.CreateVertexBuffer(28, D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, b),
-            D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(device.CreateVertexBuffer(28, D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, b), D3DERR_OUTOFVIDEOMEMORY);
   EXPECT_EQ(device.CreateVertexBuffer(28, D3DUSAGE_WRITEONLY, 0x52, D3DPOOL_MANAGED, c), D3D_OK);
   EXPECT_TRUE(a);
   EXPECT_FALSE(b);  // a failed creation leaves nothing behind
@@ -74,9 +73,7 @@ TEST(RecordingDevice, FailedEndStateBlockLeavesRecordingAndNoBlock) {
 TEST(RecordingDevice, BuffersKeepTheirBytesAndRejectBadLocks) {
   RecordingDevice device;
   IndexBufferPtr indices;
-  ASSERT_EQ(device.CreateIndexBuffer(12, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED,
-                                     indices),
-            D3D_OK);
+  ASSERT_EQ(device.CreateIndexBuffer(12, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, indices), D3D_OK);
   void* data = nullptr;
   ASSERT_EQ(indices->Lock(0, 0, &data, 0), D3D_OK);
   const std::uint32_t values[3] = {70000, 1, 2};
@@ -109,8 +106,7 @@ TEST(RecordingDevice, UpDrawsKeepTheirData) {
   RecordingDevice device;
   const float vertices[3 * 5] = {1, 2, 0, 1, 0, 3, 4, 0, 1, 0, 5, 6, 0, 1, 0};
   const std::uint16_t indices[3] = {0, 1, 2};
-  device.DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, indices, D3DFMT_INDEX16, vertices,
-                                20);
+  device.DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, indices, D3DFMT_INDEX16, vertices, 20);
   const auto calls = device.Calls("DrawIndexedPrimitiveUP");
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].args, "4, 0, 3, 1, 101, 20");

@@ -123,8 +123,7 @@ TEST_F(ResMngrTest, ProportionalFaceStopsWithTheFixedWidthMessage) {
   ASSERT_TRUE(ErrorPending());
   EXPECT_TRUE(manager.font.font);  // stays until the device goes
   EXPECT_FALSE(manager.sphere);
-  EXPECT_THAT(TakeLines(), ElementsAre(HasSubstr("ResMngr::OnDeviceCreate"),
-                                       HasSubstr("ResMngr::Font::OnDeviceCreate"),
+  EXPECT_THAT(TakeLines(), ElementsAre(HasSubstr("ResMngr::OnDeviceCreate"), HasSubstr("ResMngr::Font::OnDeviceCreate"),
                                        std::string("Czcionka musi być stałej szerokości"_cp)));
 }
 

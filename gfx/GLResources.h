@@ -1,0 +1,200 @@
+#pragma once
+// The GL device's resources: managed-pool buffers and textures over GL objects. Internal to
+// the GL backend (GLDevice.cpp); nothing above gfx/ sees a GL name.
+//
+// A GL name is deleted only while its device lives: handles may be released after the
+// device, when the context and everything in it are gone already.
+
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "gfx/Device.h"
+
+namespace gfx::gl {
+
+template <class Index>
+void AppendEdges(const Index* triangles, UINT triangleCount, std::vector<std::uint32_t>& lines) {
+  lines.reserve(lines.size() + triangleCount * 6u);
+  for (UINT t = 0; t < triangleCount; ++t) {
+    const std::uint32_t a = triangles[3 * t], b = triangles[3 * t + 1], c = triangles[3 * t + 2];
+    lines.insert(lines.end(), {a, b, b, c, c, a});
+  }
+}
+
+struct Liveness {
+  bool alive = true;
+};
+
+class GLVertexBuffer final : public VertexBuffer {
+ public:
+  GLVertexBuffer(std::shared_ptr<Liveness> live, UINT length, DWORD fvf)
+      : live(std::move(live)), length(length), fvf(fvf) {
+    glGenBuffers(1, &name);
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    glBufferData(GL_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
+  }
+  ~GLVertexBuffer() override {
+    if (live->alive) glDeleteBuffers(1, &name);
+  }
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
+    if (!data || mapped || !live->alive) return D3DERR_INVALIDCALL;
+    if (size == 0) size = length - std::min(offset, length);
+    if (offset > length || size > length - offset || size == 0) return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    // Direct3D gives the buffer's contents; write-only usage still may read back here.
+    GLbitfield access = GL_MAP_WRITE_BIT;
+    if (!(flags & D3DLOCK_DISCARD))
+      access |= GL_MAP_READ_BIT;
+    else
+      access |= GL_MAP_INVALIDATE_RANGE_BIT;
+    *data = glMapBufferRange(GL_ARRAY_BUFFER, offset, size, access);
+    if (!*data) return D3DERR_INVALIDCALL;
+    mapped = true;
+    return D3D_OK;
+  }
+  HRESULT Unlock() override {
+    if (!mapped || !live->alive) return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    mapped = false;
+    return glUnmapBuffer(GL_ARRAY_BUFFER) ? D3D_OK : D3DERR_INVALIDCALL;
+  }
+  UINT Length() const override { return length; }
+  DWORD Fvf() const override { return fvf; }
+
+  std::shared_ptr<Liveness> live;
+  GLuint name = 0;
+  UINT length;
+  DWORD fvf;
+  bool mapped = false;
+};
+
+// Indices keep a copy in memory (as the managed pool does): the wireframe's line lists
+// are built from it.
+class GLIndexBuffer final : public IndexBuffer {
+ public:
+  GLIndexBuffer(std::shared_ptr<Liveness> live, UINT length, D3DFORMAT format)
+      : live(std::move(live)), bytes(length, 0), format(format) {
+    glGenBuffers(1, &name);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
+  }
+  ~GLIndexBuffer() override {
+    if (live->alive) glDeleteBuffers(1, &name), glDeleteBuffers(1, &edgeName);
+  }
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
+    if (!data || locked) return D3DERR_INVALIDCALL;
+    if (offset > bytes.size() || (size != 0 && size > bytes.size() - offset)) {
+      return D3DERR_INVALIDCALL;
+    }
+    locked = true;
+    *data = bytes.data() + offset;
+    return D3D_OK;
+  }
+  HRESULT Unlock() override {
+    if (!locked || !live->alive) return D3DERR_INVALIDCALL;
+    locked = false;
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes.size()), bytes.data());
+    edgeKey = {~0u, ~0u};
+    return D3D_OK;
+  }
+  UINT Length() const override { return static_cast<UINT>(bytes.size()); }
+  D3DFORMAT Format() const override { return format; }
+  UINT IndexSize() const { return format == D3DFMT_INDEX32 ? 4 : 2; }
+
+  // The GL buffer of line pairs over triangles [startIndex, startIndex + 3 count).
+  GLuint Edges(UINT startIndex, UINT count, GLsizei& lineIndices) {
+    if (edgeKey != std::pair<UINT, UINT>{startIndex, count}) {
+      std::vector<std::uint32_t> lines;
+      const std::size_t available = bytes.size() / IndexSize();
+      if (startIndex + 3ull * count > available) count = 0;
+      if (format == D3DFMT_INDEX32) {
+        AppendEdges(reinterpret_cast<const std::uint32_t*>(bytes.data()) + startIndex, count, lines);
+      } else {
+        AppendEdges(reinterpret_cast<const std::uint16_t*>(bytes.data()) + startIndex, count, lines);
+      }
+      if (!edgeName) glGenBuffers(1, &edgeName);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, edgeName);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STATIC_DRAW);
+      edgeKey = {startIndex, count};
+      edgeCount = static_cast<GLsizei>(lines.size());
+    }
+    lineIndices = edgeCount;
+    return edgeName;
+  }
+
+  std::shared_ptr<Liveness> live;
+  GLuint name = 0;
+  std::vector<std::uint8_t> bytes;
+  D3DFORMAT format;
+  bool locked = false;
+  GLuint edgeName = 0;
+  std::pair<UINT, UINT> edgeKey{~0u, ~0u};
+  GLsizei edgeCount = 0;
+};
+
+class GLTexture final : public Texture {
+ public:
+  GLTexture(std::shared_ptr<Liveness> live, UINT width, UINT height, D3DFORMAT format)
+      : live(std::move(live)),
+        width(width),
+        height(height),
+        format(format),
+        bytes(static_cast<std::size_t>(width) * height * PixelSize(), 0) {
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    Upload();
+    if (format == D3DFMT_A8) {
+      // Direct3D reads an alpha-only texture as (0, 0, 0, a).
+      const GLint swizzle[4] = {GL_ZERO, GL_ZERO, GL_ZERO, GL_RED};
+      glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
+    }
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  }
+  ~GLTexture() override {
+    if (live->alive) glDeleteTextures(1, &name);
+  }
+  HRESULT LockRect(UINT level, D3DLOCKED_RECT* rect, DWORD) override {
+    if (!rect || level != 0 || locked) return D3DERR_INVALIDCALL;
+    locked = true;
+    rect->Pitch = static_cast<INT>(width * PixelSize());
+    rect->pBits = bytes.data();
+    return D3D_OK;
+  }
+  HRESULT UnlockRect(UINT level) override {
+    if (level != 0 || !locked || !live->alive) return D3DERR_INVALIDCALL;
+    locked = false;
+    glBindTexture(GL_TEXTURE_2D, name);
+    Upload();
+    return D3D_OK;
+  }
+  UINT Width() const override { return width; }
+  UINT Height() const override { return height; }
+  D3DFORMAT Format() const override { return format; }
+  UINT PixelSize() const { return format == D3DFMT_A8 ? 1 : 4; }
+
+  void Upload() {
+    // Rows of an alpha atlas are not 4-byte aligned.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (format == D3DFMT_A8) {
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE, bytes.data());
+    } else {
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, bytes.data());
+    }
+  }
+
+  std::shared_ptr<Liveness> live;
+  GLuint name = 0;
+  UINT width, height;
+  D3DFORMAT format;
+  std::vector<std::uint8_t> bytes;
+  bool locked = false;
+};
+
+}  // namespace gfx::gl
