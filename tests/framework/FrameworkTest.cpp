@@ -408,6 +408,37 @@ TEST_F(FrameworkTest, PausedTimerKeepsTheClockRunningWhileMinimised) {
   EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 1);
 }
 
+TEST_F(FrameworkTest, PausedLoopModesOneAndTwoKeepUpdatingWithoutDrawing) {
+  // Mode 1: one update per message while paused; mode 2: one per idle turn.
+  for (int loopMode : {1, 2}) {
+    frame::test_seam::ResetState();
+    frame::test_seam::SetClock([this] { return clock; });
+    events.clear();
+    frame::FakeWindowSystem script;
+    settings.pausedLoopMode = loopMode;
+    script.Send(frame::WM_SIZE, frame::SIZE_MINIMIZED, 0)
+        .Do([this] { events.push_back("--paused"); })
+        .Idle(3)
+        .Send(frame::WM_CHAR, 'a')
+        .Send(frame::WM_CHAR, 'b')
+        .Do([this] { events.push_back("--end"); });
+    frame::Platform platform;
+    platform.windowSystem = &script;
+    platform.createDevice = [](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS&, gfx::DWORD,
+                               std::unique_ptr<gfx::Device>& out) -> HRESULT {
+      out = std::make_unique<gfx::RecordingDevice>();
+      return D3D_OK;
+    };
+    frame::SetPlatform(platform);
+    ASSERT_EQ(frame::Run(settings, mode), 0);
+    auto paused = After("--paused");
+    paused.resize(std::find(paused.begin(), paused.end(), "--end") - paused.begin());
+    const std::vector<std::string> expected = loopMode == 1 ? std::vector<std::string>{"update", "update"}
+                                                            : std::vector<std::string>{"update", "update", "update"};
+    EXPECT_EQ(paused, expected) << "mode " << loopMode;
+  }
+}
+
 TEST_F(FrameworkTest, LostDeviceIsResetWhenItAsksForIt) {
   RegisterThree();
   deviceFailures = {{"Present", D3DERR_DEVICELOST}, {"TestCooperativeLevel", D3DERR_DEVICENOTRESET}};
