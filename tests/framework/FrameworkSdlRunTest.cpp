@@ -40,6 +40,7 @@ TEST(FrameworkSdlRun, RunsFramesResizesChangesModeAndShutsDown) {
   int draws = 0;
   std::vector<std::string> marks;
   frame::DisplayMode afterResize;
+  bool activeBeforeModeChange = false;
   frame::Settings settings;
   settings.className = "QEM_VIEWER";
   settings.title = "QEM Viewer";
@@ -54,6 +55,8 @@ TEST(FrameworkSdlRun, RunsFramesResizesChangesModeAndShutsDown) {
       frame::GetWindow()->PlaceTopLeft(500, 400);
     }
     if (frames == 40) {
+      // The new window took the focus, which activated the application.
+      activeBeforeModeChange = frame::IsActive();
       afterResize = frame::GetDisplayMode();
       object.hooks.push_back("--mode");
       frame::ChangeDisplayMode(frame::DisplayMode{640, 480, 0, false});
@@ -78,6 +81,7 @@ TEST(FrameworkSdlRun, RunsFramesResizesChangesModeAndShutsDown) {
   EXPECT_GE(draws, 50);
 
   // The resize reset the device (no re-creation); the mode change recreated it.
+  EXPECT_TRUE(activeBeforeModeChange);
   EXPECT_EQ(afterResize.width, 500);
   EXPECT_EQ(afterResize.height, 400);
   EXPECT_THAT(object.hooks,
