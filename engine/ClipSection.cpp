@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <algorithm>
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
@@ -29,7 +31,7 @@ constexpr float kSkipMargin = 1e-4f;
 
 // The cut points of one element, deduplicated, in the order the edges give them.
 void CutElement(const qem::Document& document, const qem::Element& element, const Plane& P,
-                float tol, std::vector<SectionPoint>& points) {
+                const float* planeValues, float tol, std::vector<SectionPoint>& points) {
   points.clear();
   const qem::Vertex* vertices = document.vertices.data();
   for (const qem::Triangle& triangle : element.triangles) {
@@ -42,7 +44,7 @@ void CutElement(const qem::Document& document, const qem::Element& element, cons
       const Vec3 D{b.x - a.x, b.y - a.y, b.z - a.z};
       const float L = std::sqrt(D.x * D.x + D.y * D.y + D.z * D.z);
       const Vec3 u = D * (1.0f / L);
-      const float h = P.a * A.x + P.b * A.y + P.c * A.z + P.d;
+      const float h = planeValues[edge[0]];  // P.a A.x + P.b A.y + P.c A.z + P.d
       const float k = P.a * u.x + P.b * u.y + P.c * u.z;
       const float t = -(h / k);
       if (!(t >= 0 && t <= L)) continue;
@@ -61,13 +63,11 @@ void CutElement(const qem::Document& document, const qem::Element& element, cons
 
 // True when some vertex of the element lies near the plane or the vertices lie on both
 // sides of it (elements without a vertex list are always cut).
-bool MayCut(const qem::Document& document, const qem::Element& element, const Plane& P) {
+bool MayCut(const qem::Element& element, const float* planeValues) {
   if (element.vertexIndices.empty()) return true;
   bool above = false, below = false;
-  const qem::Vertex* vertices = document.vertices.data();
   for (std::uint32_t index : element.vertexIndices) {
-    const qem::Vertex& v = vertices[index];
-    const float h = P.a * v.x + P.b * v.y + P.c * v.z + P.d;
+    const float h = planeValues[index];
     if (h > kSkipMargin) {
       above = true;
     } else if (h < -kSkipMargin) {
@@ -119,13 +119,13 @@ void AddPolygon(std::vector<SectionPoint>& points, const Vec3& s, SectionGeometr
 }
 
 void ColourSectionVertices(const qem::Document& document, std::size_t count, unsigned char* bytes) {
-  const ValueSampler value(document, state.displayTime);
+  VertexColours& colourOf = state.vertexColours;
+  colourOf.Begin(document, state.displayTime);
   const SectionSource* sources = state.clipSources.data();
   for (std::size_t i = 0; i < count; ++i) {
     const SectionSource& source = sources[i];
-    const std::uint32_t colour = LerpColour(ValueColour(document, value(source.vertexA)),
-                                            ValueColour(document, value(source.vertexB)),
-                                            source.fraction);
+    const std::uint32_t colour =
+        LerpColour(colourOf(source.vertexA), colourOf(source.vertexB), source.fraction);
     std::memcpy(bytes + i * sizeof(SceneVertex) + offsetof(SceneVertex, colour), &colour, 4);
   }
 }
@@ -144,27 +144,79 @@ SectionGeometry geometry;
 
 }  // namespace
 
-void CutDocument(const qem::Document& document, const Plane& P, const Vec3& s, float tol,
-                 SectionGeometry& out) {
+void BuildSectionIndex(const qem::Document& document, SectionIndex& index) {
+  if (index.document == &document) return;
+  index = SectionIndex{};
+  index.document = &document;
+  if (!document.octree) return;
+  std::vector<const qem::OctreeNode*> order{document.octree.get()};
+  index.nodes.push_back({document.octree->box, 0, 0, 0});
+  for (std::size_t head = 0; head < order.size(); ++head) {
+    const qem::OctreeNode* node = order[head];
+    index.nodes[head].begin = static_cast<std::uint32_t>(index.elements.size());
+    for (const qem::Element* element : node->elements) {
+      float radius = std::numeric_limits<float>::infinity();
+      if (!element->vertexIndices.empty()) {
+        float largest = 0;
+        for (std::uint32_t v : element->vertexIndices) {
+          const qem::Vertex& p = document.vertices[v];
+          const float dx = p.x - element->centre.x, dy = p.y - element->centre.y,
+                      dz = p.z - element->centre.z;
+          largest = std::max(largest, dx * dx + dy * dy + dz * dz);
+        }
+        // A little more than the farthest vertex, to cover the rounding of the test.
+        radius = std::sqrt(largest) * 1.001f + 1e-6f;
+      }
+      index.spheres.insert(index.spheres.end(),
+                           {element->centre.x, element->centre.y, element->centre.z, radius});
+      index.elements.push_back(element);
+    }
+    index.nodes[head].end = static_cast<std::uint32_t>(index.elements.size());
+    if (node->children[0]) {
+      index.nodes[head].firstChild = static_cast<std::uint32_t>(index.nodes.size());
+      for (const auto& child : node->children) {
+        order.push_back(child.get());
+        index.nodes.push_back({child->box, 0, 0, 0});
+      }
+    }
+  }
+}
+
+void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
+                 const Vec3& s, float tol, SectionGeometry& out) {
   out.positions.clear();
   out.sources.clear();
   out.triangles.clear();
   out.outline.clear();
-  if (!document.octree) return;
-  static thread_local std::vector<const qem::OctreeNode*> queue;
+  if (index.nodes.empty()) return;
+  static thread_local std::vector<std::uint32_t> queue;
   static thread_local std::vector<SectionPoint> points;
+  static thread_local std::vector<float> planeValues;
+  // The plane's value at every vertex, once: each vertex belongs to many elements and edges.
+  planeValues.resize(document.vertices.size());
+  for (std::size_t i = 0; i < planeValues.size(); ++i) {
+    const qem::Vertex& v = document.vertices[i];
+    planeValues[i] = P.a * v.x + P.b * v.y + P.c * v.z + P.d;
+  }
+  // The walk is breadth-first from the root, children in order, each child visited when the
+  // plane cuts its box; every visited node's elements in their list order.
   queue.clear();
-  queue.push_back(document.octree.get());
+  queue.push_back(0);
   for (std::size_t head = 0; head < queue.size(); ++head) {
-    const qem::OctreeNode* node = queue[head];
-    for (const qem::Element* element : node->elements) {
-      if (!MayCut(document, *element, P)) continue;
-      CutElement(document, *element, P, tol, points);
+    const SectionIndex::Node& node = index.nodes[queue[head]];
+    const float* sphere = index.spheres.data() + 4 * std::size_t{node.begin};
+    for (std::uint32_t i = node.begin; i < node.end; ++i, sphere += 4) {
+      // The whole element lies farther from the plane than its bounding sphere reaches.
+      const float h = P.a * sphere[0] + P.b * sphere[1] + P.c * sphere[2] + P.d;
+      if (std::fabs(h) > sphere[3] + kSkipMargin) continue;
+      const qem::Element& element = *index.elements[i];
+      if (!MayCut(element, planeValues.data())) continue;
+      CutElement(document, element, P, planeValues.data(), tol, points);
       AddPolygon(points, s, out);
     }
-    if (node->children[0]) {
-      for (const auto& child : node->children) {
-        if (PlaneCutsBox(P, child->box)) queue.push_back(child.get());
+    if (node.firstChild != 0) {
+      for (std::uint32_t child = node.firstChild; child < node.firstChild + 8; ++child) {
+        if (PlaneCutsBox(P, index.nodes[child].box)) queue.push_back(child);
       }
     }
   }
@@ -191,7 +243,8 @@ void GenerateClipBuffers() {
   if (!document || !device) return;
   const Plane P = ModelClipPlane();
   const Vec3 s{-P.a, -P.b, -P.c};
-  CutDocument(*document, P, s, document->NormalisedEpsilon(), geometry);
+  BuildSectionIndex(*document, state.sectionIndex);
+  CutDocument(state.sectionIndex, *document, P, s, document->NormalisedEpsilon(), geometry);
   state.clipSources.swap(geometry.sources);  // the old array is reused by the next build
 
   const auto n = static_cast<std::uint32_t>(geometry.positions.size());

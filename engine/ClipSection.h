@@ -28,8 +28,11 @@ struct SectionGeometry {
   std::vector<std::uint32_t> triangles;  // 3 indices each
   std::vector<std::uint32_t> outline;    // 2 indices each
 };
-void CutDocument(const qem::Document& document, const Plane& P, const Vec3& s, float tol,
-                 SectionGeometry& out);
+void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
+                 const Vec3& s, float tol, SectionGeometry& out);
+
+// index made for document (kept when it already is).
+void BuildSectionIndex(const qem::Document& document, SectionIndex& index);
 
 // state.clipPlane expressed in the mesh's own coordinates (the world rotation undone),
 // normalised.

@@ -86,4 +86,22 @@ ValueSampler::ValueSampler(const qem::Document& document, float t) {
   single = false;
 }
 
+void VertexColours::Begin(const qem::Document& d, float t) {
+  // The same time (bit for bit, NaN included) of the same document: every colour known stays.
+  const bool sameTime = timeSet && (t == time || (t != t && time != time));
+  if (document == &d && sameTime && stamps.size() == d.vertices.size()) return;
+  document = &d;
+  time = t;
+  timeSet = true;
+  valueMin = d.valueMin;
+  valueMax = d.valueMax;
+  value = ValueSampler(d, t);
+  if (stamps.size() != d.vertices.size() || stamp == 0xFFFFFFFFu) {
+    stamps.assign(d.vertices.size(), 0);
+    colours.assign(d.vertices.size(), 0);
+    stamp = 0;
+  }
+  ++stamp;
+}
+
 }  // namespace engine

@@ -5,6 +5,7 @@
 // document only.
 
 #include <cstdint>
+#include <vector>
 
 #include "qem/Document.h"
 
@@ -28,6 +29,7 @@ inline std::uint32_t ValueColour(const qem::Document& document, float value) {
 // must stay alive and unchanged while the sampler is used.
 class ValueSampler {
  public:
+  ValueSampler() = default;
   ValueSampler(const qem::Document& document, float t);
   float operator()(std::uint32_t vertex) const {
     return single ? a[vertex] : a[vertex] * (1 - f) + f * b[vertex];
@@ -38,6 +40,29 @@ class ValueSampler {
   const float* b = nullptr;
   float f = 0;
   bool single = true;
+};
+
+// The scale's colour of every vertex at one time, each computed once on first use: the
+// boundary repeats a vertex in about six triangles, and the section's end points are
+// shared by several cut edges. Begin with the same document and time keeps what is known.
+class VertexColours {
+ public:
+  void Begin(const qem::Document& document, float t);
+  std::uint32_t operator()(std::uint32_t vertex) {
+    if (stamps[vertex] == stamp) return colours[vertex];
+    stamps[vertex] = stamp;
+    return colours[vertex] = ValueColour(value(vertex), valueMin, valueMax);
+  }
+
+ private:
+  const qem::Document* document = nullptr;
+  float time = 0;
+  bool timeSet = false;
+  float valueMin = 0, valueMax = 0;
+  ValueSampler value;
+  std::uint32_t stamp = 0;
+  std::vector<std::uint32_t> stamps;
+  std::vector<std::uint32_t> colours;
 };
 
 }  // namespace engine

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Colour.h"
 #include "gfx/Device.h"
 #include "gfx/Math.h"
 #include "qem/Document.h"
@@ -36,6 +37,23 @@ static_assert(sizeof(SectionSource) == 12);
 
 inline constexpr float kSqrt3 = 1.7320508f;
 
+// The octree of a document flattened for the section's walk, made once per document: the
+// nodes in breadth-first order (the eight children of a node next to each other) and, per
+// node, its elements as compact bounding spheres beside the element pointers, so that the
+// walk reads contiguous memory and rejects elements far from the plane without touching
+// them.
+struct SectionIndex {
+  struct Node {
+    qem::Box box;
+    std::uint32_t firstChild = 0;  // 0: no children (the root is never a child)
+    std::uint32_t begin = 0, end = 0;  // the node's entries in spheres / elements
+  };
+  const qem::Document* document = nullptr;
+  std::vector<Node> nodes;
+  std::vector<float> spheres;  // centre x, y, z and radius per entry
+  std::vector<const qem::Element*> elements;
+};
+
 struct State {
   // Camera and navigation.
   float rotationX = -0.3f;
@@ -59,6 +77,7 @@ struct State {
   float clipDistance = kSqrt3;
   gfx::D3DXPLANE clipPlane{0, 0, 1, kSqrt3};
   std::vector<SectionSource> clipSources;  // one per section vertex
+  SectionIndex sectionIndex;
   gfx::VertexBufferPtr clipVertexBuffer;
   gfx::IndexBufferPtr clipIndexBuffer;
   gfx::IndexBufferPtr clipWireBuffer;
@@ -87,6 +106,9 @@ struct State {
 
   // Status display.
   std::string statusText;
+
+  // The colours of the display time, shared by the boundary and the section.
+  VertexColours vertexColours;
 };
 
 extern State state;

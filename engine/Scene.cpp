@@ -59,11 +59,12 @@ void FillEdgeVertices(const qem::Document& document, SceneVertex* out) {
 
 // The colour of every entry at the display time, in the corner order of the build.
 void ColourEdgeVertices(const qem::Document& document, unsigned char* bytes) {
-  const ValueSampler value(document, state.displayTime);
+  VertexColours& colourOf = state.vertexColours;
+  colourOf.Begin(document, state.displayTime);
   const std::uint32_t* corners = state.edgeVertices.data();
   const std::size_t count = state.edgeVertices.size();
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t colour = ValueColour(document, value(corners[i]));
+    const std::uint32_t colour = colourOf(corners[i]);
     std::memcpy(bytes + i * kSceneStride + offsetof(SceneVertex, colour), &colour, 4);
   }
 }

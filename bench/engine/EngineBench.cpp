@@ -1,0 +1,141 @@
+// The engine's per-interaction work on generated boxes of tetrahedra (six per cube):
+// 51 x 26 x 13 cubes (103 428 elements) and 109 x 55 x 28 cubes (1 007 160 elements), cut
+// through the middle with the start-up rotation, as a drag of the plane or of the mesh
+// rebuilds it on every mouse move; the re-colouring of one time step; the boundary build.
+// The device is the recording one, so the numbers are the engine's own CPU time (the GL
+// backend adds the upload of the buffers).
+//
+//   build/bench/engine/engine_bench --benchmark_min_time=2
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+
+#include "engine/ClipSection.h"
+#include "engine/EngineState.h"
+#include "engine/Scene.h"
+#include "framework/FrameObject.h"
+#include "gfx/RecordingDevice.h"
+#include "qem/Loader.h"
+#include "qem/QEM.h"
+#include "tools/qem-generate/Generate.h"
+
+namespace {
+
+qemgen::Params Box(int size) {
+  qemgen::Params params;
+  if (size == 1) {
+    params.nx = 109, params.ny = 55, params.nz = 28;
+  } else {
+    params.nx = 51, params.ny = 26, params.nz = 13;
+  }
+  params.frames = 10;
+  return params;
+}
+
+// One prepared document per size, made once.
+const qem::Document& Mesh(int size) {
+  static std::map<int, std::unique_ptr<qem::Document>> made;
+  auto& slot = made[size];
+  if (!slot) {
+    slot = std::make_unique<qem::Document>();
+    qem::LoadControl control;
+    const std::string text = qemgen::GenerateQem(Box(size));
+    qem::ParseDocumentText(text, "bench.qem", *slot, control);
+    qem::RunLoadAfterReading(*slot, control, {});
+  }
+  return *slot;
+}
+
+struct Scene {
+  gfx::RecordingDevice device;
+  explicit Scene(int size) {
+    frame::test_seam::InstallDevice(&device);
+    frame::test_seam::InstallDisplayMode({800, 600, 0, false});
+    engine::ResetState();
+    const qem::Document& document = Mesh(size);
+    engine::test_seam::InstallDocument(&document);
+    engine::state.documentReady = true;
+    engine::state.displayTime = document.timeMin;
+    engine::state.clipDistance = 0;  // the middle
+    engine::UpdateClipPlane();
+  }
+  ~Scene() {
+    engine::ResetState();
+    engine::test_seam::InstallDocument(nullptr);
+    frame::test_seam::InstallDevice(nullptr);
+  }
+};
+
+void Label(benchmark::State& bench, int size) {
+  bench.SetLabel(std::to_string(Mesh(size).elements.size()) + " tetrahedra, section " +
+                 std::to_string(engine::state.clipVertexCount) + " vertices");
+}
+
+void BM_GenerateClipBuffers(benchmark::State& bench) {
+  const int size = static_cast<int>(bench.range(0));
+  Scene scene(size);
+  engine::GenerateClipBuffers();
+  int step = 0;
+  for (auto _ : bench) {
+    // A plane drag: a slightly different plane every move.
+    engine::state.clipDistance = (step++ & 1) ? 0.0f : 0.001f;
+    engine::UpdateClipPlane();
+    engine::GenerateClipBuffers();
+    scene.device.ClearLog();
+  }
+  Label(bench, size);
+}
+BENCHMARK(BM_GenerateClipBuffers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_CutDocument(benchmark::State& bench) {
+  const int size = static_cast<int>(bench.range(0));
+  Scene scene(size);
+  const engine::Plane P = engine::ModelClipPlane();
+  engine::SectionGeometry geometry;
+  engine::SectionIndex index;
+  engine::BuildSectionIndex(Mesh(size), index);
+  for (auto _ : bench) {
+    engine::CutDocument(index, Mesh(size), P, {-P.a, -P.b, -P.c}, Mesh(size).NormalisedEpsilon(), geometry);
+    benchmark::DoNotOptimize(geometry.positions.data());
+  }
+  bench.SetLabel(std::to_string(geometry.positions.size()) + " section vertices");
+}
+BENCHMARK(BM_CutDocument)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_RecolourTimeStep(benchmark::State& bench) {
+  const int size = static_cast<int>(bench.range(0));
+  Scene scene(size);
+  engine::GenerateEdgeBuffers();
+  engine::GenerateClipBuffers();
+  const qem::Document& document = Mesh(size);
+  float t = document.timeMin;
+  const float step = (document.timeMax - document.timeMin) * 0.1f / 60;  // playback at 60 fps
+  for (auto _ : bench) {
+    t += step;
+    if (t > document.timeMax) t = document.timeMin;
+    engine::state.displayTime = t;
+    engine::RecolourEdges();
+    engine::RecolourSection();
+    scene.device.ClearLog();
+  }
+  bench.SetLabel(std::to_string(engine::state.edgeVertices.size()) + " boundary + " +
+                 std::to_string(engine::state.clipVertexCount) + " section vertices");
+}
+BENCHMARK(BM_RecolourTimeStep)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_GenerateEdgeBuffers(benchmark::State& bench) {
+  const int size = static_cast<int>(bench.range(0));
+  Scene scene(size);
+  for (auto _ : bench) {
+    engine::GenerateEdgeBuffers();
+    scene.device.ClearLog();
+  }
+  bench.SetLabel(std::to_string(Mesh(size).boundaryTriangles.size()) + " boundary triangles");
+}
+BENCHMARK(BM_GenerateEdgeBuffers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
