@@ -1,0 +1,192 @@
+// The engine's pictures through the real OpenGL device under an X server: the clear colour
+// from the configuration, the colour scale on the mesh, the white wire overlay, the clip
+// plane with its coloured section, and the culling and lighting switches.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "config/Config.h"
+#include "engine/ClipSection.h"
+#include "engine/Engine.h"
+#include "engine/EngineState.h"
+#include "engine/Scene.h"
+#include "framework/FrameObject.h"
+#include "gfx/Device.h"
+#include "tests/engine/EngineTestUtil.h"
+#include "tests/gfx/GLTestSurface.h"
+#include "tools/qem-generate/Generate.h"
+
+namespace {
+
+using engine::state;
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+constexpr std::uint32_t kBackground = 0xFF000000;
+
+// A box of 4 x 4 x 4 cubes whose values are all 0 in the first frame (time 0) and all 1 in
+// the second (time 1): the whole mesh is violet at the start and red at the end.
+std::string UniformBox() {
+  qemgen::Params params;
+  params.nx = params.ny = params.nz = 4;
+  params.frames = 1;
+  std::string text = qemgen::GenerateQem(params);
+  text.resize(text.find("FRAMES"));
+  const int vertices = 5 * 5 * 5;
+  text += "FRAMES 2\n0";
+  for (int i = 0; i < vertices; ++i) text += " 0";
+  text += "\n1";
+  for (int i = 0; i < vertices; ++i) text += " 1";
+  text += "\n";
+  return text;
+}
+
+class EngineGLTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(surface.Create(kWidth, kHeight)) << surface.error;
+    gfx::D3DPRESENT_PARAMETERS p;
+    p.BackBufferWidth = kWidth;
+    p.BackBufferHeight = kHeight;
+    p.EnableAutoDepthStencil = 1;
+    p.AutoDepthStencilFormat = gfx::D3DFMT_D24S8;
+    ASSERT_EQ(gfx::CreateGLDevice(surface, p, device), D3D_OK);
+    frame::test_seam::ResetState();
+    frame::test_seam::InstallDevice(device.get());
+    frame::test_seam::InstallDisplayMode({kWidth, kHeight, 0, false});
+    frame::test_seam::SetActive(true);
+    engine::ResetState();
+    GlobalErrorTrace().Clear();
+    document = enginetest::MakeDocument(UniformBox());
+    engine::test_seam::InstallDocument(document.get());
+    state.documentReady = true;
+    state.displayTime = document->timeMin;
+    engine::UpdateClipPlane();
+    engine::GenerateEdgeBuffers();
+    engine::GenerateClipBuffers();
+    ASSERT_FALSE(ErrorPending());
+  }
+  void TearDown() override {
+    engine::ResetState();
+    engine::test_seam::InstallDocument(nullptr);
+    frame::test_seam::ResetState();
+    device.reset();
+    GlobalErrorTrace().Clear();
+  }
+
+  // One frame as the application draws it: clear, scene, the engine's mesh and section.
+  void Frame(std::uint32_t clear = kBackground) {
+    device->Clear(gfx::D3DCLEAR_TARGET | gfx::D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+    device->BeginScene();
+    engine::DrawScene();
+    device->EndScene();
+  }
+  std::uint32_t Centre() { return surface.ReadPixel(kWidth / 2, kHeight / 2); }
+  int Count(std::uint32_t colour) {
+    int n = 0;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) n += surface.ReadPixel(x, y) == colour;
+    }
+    return n;
+  }
+  // Plane through the middle of the mesh, the front half cut away.
+  void CutMiddle() {
+    state.clipDistance = 0;
+    engine::UpdateClipPlane();
+    engine::GenerateClipBuffers();
+    ASSERT_GT(state.clipTriangleCount, 0u);
+  }
+
+  gfx_test::GLTestSurface surface;
+  std::unique_ptr<gfx::Device> device;
+  std::unique_ptr<qem::Document> document;
+};
+
+TEST_F(EngineGLTest, ClearsToTheConfiguredBackground) {
+  Config config{std::string_view("Engine { BkgColor = 0xFF203040 }")};
+  Config* previous = g_config;
+  g_config = &config;
+  engine::Engine engineObject;
+  state.edgeBuffer.reset();  // nothing but the clear
+  Frame(engineObject.BackgroundColour());
+  g_config = previous;
+  EXPECT_EQ(surface.ReadPixel(3, 3), 0xFF203040u);
+  EXPECT_EQ(Centre(), 0xFF203040u);
+}
+
+TEST_F(EngineGLTest, MeshRunsFromVioletToRedWithTime) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  Frame();
+  EXPECT_EQ(Centre(), 0xFF7F00FFu);
+  EXPECT_EQ(surface.ReadPixel(2, 2), kBackground);
+  state.displayTime = 1;
+  engine::RecolourEdges();
+  Frame();
+  EXPECT_EQ(Centre(), 0xFFFF0000u);
+}
+
+TEST_F(EngineGLTest, WireOverlayIsWhite) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  Frame();
+  EXPECT_EQ(Count(0xFFFFFFFF), 0);
+  state.wireOverlayOn = true;
+  Frame();
+  EXPECT_GT(Count(0xFFFFFFFF), 100);
+  // Lighting does not touch the overlay's colour.
+  state.lightingOn = true;
+  Frame();
+  EXPECT_GT(Count(0xFFFFFFFF), 100);
+}
+
+TEST_F(EngineGLTest, SectionShowsTheValuesInsideAndFollowsTheTime) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  CutMiddle();
+  Frame();
+  EXPECT_EQ(Centre(), 0xFF7F00FFu);
+  state.displayTime = 1;
+  engine::RecolourEdges();
+  engine::RecolourSection();
+  Frame();
+  EXPECT_EQ(Centre(), 0xFFFF0000u);
+  // Hidden section: through the cut one sees the inside of the far boundary, whose
+  // triangles face away from the camera and are culled.
+  state.sectionShown = false;
+  Frame();
+  EXPECT_EQ(Centre(), kBackground);
+  // Without culling those far faces are drawn.
+  state.cullingOn = false;
+  Frame();
+  EXPECT_EQ(Centre(), 0xFFFF0000u);
+}
+
+TEST_F(EngineGLTest, PlaneMovedPastTheMeshCutsEverythingAway) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  state.clipDistance = -engine::kSqrt3;
+  engine::UpdateClipPlane();
+  engine::GenerateClipBuffers();
+  Frame();
+  EXPECT_EQ(Count(kBackground), kWidth * kHeight);
+}
+
+TEST_F(EngineGLTest, LightingShadesTheMesh) {
+  state.wireOverlayOn = false;
+  state.lightingOn = false;
+  Frame();
+  const std::uint32_t flat = Centre();
+  state.lightingOn = true;
+  Frame();
+  const std::uint32_t lit = Centre();
+  EXPECT_NE(lit, flat);
+  EXPECT_NE(lit, kBackground);
+  // Shading only darkens the violet: never more red or blue than the colour itself.
+  EXPECT_LE(gfx_test::Red(lit), 0x7F);
+  EXPECT_GT(gfx_test::Blue(lit), 0);
+  EXPECT_EQ(gfx_test::Green(lit), 0);
+}
+
+}  // namespace
