@@ -51,7 +51,7 @@ std::vector<SceneVertex> Sheet(int n) {
   return v;
 }
 
-void DrawFrame(Device& d, VertexBuffer* vb, UINT triangles) {
+void DrawFrame(Device& d, VertexBuffer* vb, UINT triangles, bool overlay) {
   d.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF202040, 1.0f, 0);
   d.BeginScene();
   D3DXMATRIX world, view, projection;
@@ -89,10 +89,12 @@ void DrawFrame(Device& d, VertexBuffer* vb, UINT triangles) {
   d.SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
   d.SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
   d.DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
-  d.SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(-0.0001f));
-  d.SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
-  d.SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
-  d.DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+  if (overlay) {
+    d.SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(-0.0001f));
+    d.SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+    d.SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+    d.DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+  }
   d.SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(0.0f));
   d.EndScene();
   d.Present();
@@ -125,11 +127,11 @@ void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
   vb->Unlock();
 
   const auto warmUpEnd = std::chrono::steady_clock::now() + std::chrono::seconds(4);
-  while (std::chrono::steady_clock::now() < warmUpEnd) DrawFrame(*device, vb.get(), triangles);
+  while (std::chrono::steady_clock::now() < warmUpEnd) DrawFrame(*device, vb.get(), triangles, state.range(1) != 0);
   glFinish();
 
   for (auto _ : state) {
-    DrawFrame(*device, vb.get(), triangles);
+    DrawFrame(*device, vb.get(), triangles, state.range(1) != 0);
     glFinish();
   }
   state.counters["triangles"] = triangles;
@@ -137,10 +139,20 @@ void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
   vb.reset();
 }
 
-// n = 158: 49 928 triangles; n = 707: 999 698 triangles.
-// A fixed frame count per size: every run of the function pays the warm-up again.
-BENCHMARK(BM_LitTrianglesWithWireOverlay)->Arg(158)->Iterations(300)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_LitTrianglesWithWireOverlay)->Arg(707)->Iterations(30)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Args: grid size n (n = 158: 49 928 triangles; n = 707: 999 698 triangles), overlay on
+// (1) or off (0). A fixed frame count per size: every run of the function pays the warm-up.
+BENCHMARK(BM_LitTrianglesWithWireOverlay)
+    ->Args({158, 1})
+    ->Args({158, 0})
+    ->Iterations(300)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_LitTrianglesWithWireOverlay)
+    ->Args({707, 1})
+    ->Args({707, 0})
+    ->Iterations(30)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 
