@@ -86,6 +86,29 @@ class PlainTokens {
   bool ReadIndex(std::uint32_t& out) {
     std::uint32_t p = current;
     std::uint64_t value = 0;
+    // Up to 7 digits (nearly every vertex number) at once, eight bytes at a time.
+    if (std::size_t{p} + 8 <= size) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, text + p, 8);
+      const std::uint64_t digits = chunk ^ 0x3030303030303030u;
+      // A non-zero byte here marks a byte that is no digit; a carry can spoil only the
+      // bytes after the first such byte, which are not looked at.
+      const std::uint64_t other =
+          (digits & 0xF0F0F0F0F0F0F0F0u) | ((digits + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u);
+      const int count = other == 0 ? 8 : __builtin_ctzll(other) / 8;
+      if (count > 0 && count < 8) {
+        std::uint64_t v = digits << (8 * (8 - count));  // the digits at the top, zeros before
+        v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
+        v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFu;
+        v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFu;
+        const std::uint32_t stop = p + static_cast<std::uint32_t>(count);
+        if (!IsTokenByte(text[stop])) {
+          out = static_cast<std::uint32_t>(v);
+          AfterItem(stop);
+          return true;
+        }
+      }
+    }
     while (p < size && static_cast<unsigned>(text[p] - '0') <= 9) {
       value = value * 10 + static_cast<unsigned>(text[p] - '0');
       if (value > 0xFFFFFFFFu) return false;
@@ -146,6 +169,12 @@ class PlainTokens {
   }
 
   void AfterItem(std::uint32_t p) {
+    // The usual cases first: one space or one line feed, then the next token.
+    if (std::size_t{p} + 1 < size && IsTokenByte(text[p + 1]) && (text[p] == ' ' || text[p] == '\n')) {
+      lineBreakAfter = text[p] == '\n';
+      current = p + 1;
+      return;
+    }
     std::uint32_t q = p;
     while (q < size && IsBlank(text[q])) ++q;
     std::uint32_t afterSeparator = p;
