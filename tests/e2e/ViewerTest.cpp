@@ -1,0 +1,298 @@
+// The real program under X, driven like a person: typed keys, drags, the window's close
+// button, judged by screenshots, exit status and Errors.log. Each case is bounded in time.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "Common_Code/Cp1250.h"
+#include "tests/e2e/Harness.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kCancelled = 196;  // -5436 as the platform truncates an exit status
+
+// A pixel of the colour scale: clearly saturated, unlike the grey background and white text.
+bool Coloured(Rgb c) { return std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 90; }
+bool Greenish(Rgb c) { return c.g > 150 && c.r < 110 && c.b < 110; }
+bool Violet(Rgb c) { return c.b > 120 && c.g < 90 && c.r > 40; }
+bool Bright(Rgb c) { return c.r > 200 && c.g > 200; }  // white or yellow text
+int Brightness(const Image& image, int x0, int y0, int x1, int y1) {
+  long long sum = 0, count = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) {
+      const Rgb c = image.At(x, y);
+      sum += c.r + c.g + c.b;
+      ++count;
+    }
+  }
+  return count ? static_cast<int>(sum / count) : 0;
+}
+
+std::filesystem::path Sample() { return SourceDir() / "samples" / "box.qem"; }
+
+// The end of Errors.log: its last block's trace lines, without the two-space indent.
+std::vector<std::string> ReportLines(const Scratch& scratch) {
+  const std::string log = scratch.ReadFile("Errors.log");
+  const std::string marker = "\r\n" + std::string("Błąd"_cp) + "\r\n";
+  const auto at = log.rfind(marker);
+  std::vector<std::string> lines;
+  if (at == std::string::npos) return lines;
+  std::size_t position = at + marker.size();
+  while (position < log.size()) {
+    const auto end = log.find("\r\n", position);
+    const std::string line = log.substr(position, end - position);
+    if (line.empty()) break;
+    lines.push_back(line.substr(2));
+    position = end + 2;
+  }
+  return lines;
+}
+
+// Starts the viewer on the sample and waits until the mesh is drawn.
+class Session {
+ public:
+  explicit Session(const std::string& name, std::vector<std::string> args = {Sample().string()})
+      : scratch(name), viewer(scratch.Path(), args) {}
+
+  bool Open() {
+    if (viewer.WaitForWindow().empty()) return false;
+    for (int i = 0; i < 100; ++i) {
+      const Image shot = viewer.WindowShot();
+      if (shot.width > 0 && shot.Count(0, 0, shot.width, shot.height, Coloured) > shot.width * shot.height / 50) {
+        return true;
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  }
+
+  // Opens the console, types a command, confirms it and closes the console again.
+  void Command(const std::string& line) {
+    viewer.Key("grave");
+    viewer.Type(line);
+    viewer.Key("Return");
+    viewer.Key("grave");
+    std::this_thread::sleep_for(300ms);
+  }
+
+  Scratch scratch;
+  Viewer viewer;
+};
+
+TEST(Viewer, SampleIsDrawnInTheScaleColours) {
+  Session session("sample");
+  ASSERT_TRUE(session.Open()) << session.viewer.Stderr();
+  const Image shot = session.viewer.WindowShot();
+  EXPECT_EQ(shot.width, 1024);
+  EXPECT_EQ(shot.height, 768);
+  EXPECT_GT(shot.Count(0, 0, shot.width, shot.height, Greenish), 200);
+  EXPECT_GT(shot.Count(0, 0, shot.width, shot.height, Violet), 200);
+  session.Command("exit");
+  EXPECT_EQ(session.viewer.WaitExit(10s), 0);
+  EXPECT_FALSE(std::filesystem::exists(session.scratch.Path() / "Errors.log"));
+}
+
+TEST(Viewer, BackquoteOpensAndClosesTheConsole) {
+  Session session("console");
+  ASSERT_TRUE(session.Open());
+  const Image before = session.viewer.WindowShot();
+  session.viewer.Key("grave");
+  const Image open = session.viewer.WindowShot();
+  const int w = before.width, h = before.height;
+  EXPECT_LT(Brightness(open, 0, 0, w, h / 2 - 40), Brightness(before, 0, 0, w, h / 2 - 40));
+  EXPECT_LT(open.Differences(before, 8, 0, h / 2 + 40, w, h - 60), w * h / 200);  // lower half as it was
+  session.viewer.Key("grave");
+  const Image closed = session.viewer.WindowShot();
+  EXPECT_LT(closed.Differences(before, 8, 0, 40, w, h / 2 - 40), w * h / 200);
+}
+
+TEST(Viewer, CommandsChangeThePicture) {
+  Session session("commands");
+  ASSERT_TRUE(session.Open());
+  const int h = session.viewer.WindowShot().height, w = session.viewer.WindowShot().width;
+  const Image lit = session.viewer.WindowShot();
+  session.Command("lighting");
+  EXPECT_GT(session.viewer.WindowShot().Differences(lit, 24, 0, 60, w, h - 60), 2000);
+  session.Command("mode 640 480 60 false");
+  int x, y, width, height;
+  session.viewer.Geometry(x, y, width, height);
+  EXPECT_EQ(width, 640);
+  EXPECT_EQ(height, 480);
+  session.Command("exit");
+  EXPECT_EQ(session.viewer.WaitExit(10s), 0);
+}
+
+TEST(Viewer, DragsTurnTheMeshAndMoveThePlaneThenTheSectionAndCullingSwitch) {
+  Session session("drags");
+  ASSERT_TRUE(session.Open());
+  const Image before = session.viewer.WindowShot();
+  const int w = before.width, h = before.height;
+  session.viewer.Drag(1, w / 2, h / 2, w / 2 + 150, h / 2 + 40);
+  const Image turned = session.viewer.WindowShot();
+  EXPECT_GT(turned.Differences(before, 24, 0, 60, w, h - 60), 2000);
+
+  // The plane starts outside the mesh and moves a thousandth per pixel: a long drag up and
+  // to the left (the cursor is re-centred after every move) brings it through the middle.
+  session.viewer.Drag(3, w / 2, h / 2, w / 2 - 100, h / 2 - 200);
+  const Image cut = session.viewer.WindowShot();
+  EXPECT_GT(cut.Differences(turned, 24, 0, 60, w, h - 60), 2000);
+  session.Command("clipplane");  // the section goes, the mesh stays cut open
+  const Image open = session.viewer.WindowShot();
+  EXPECT_GT(open.Differences(cut, 24, 0, 60, w, h - 60), 2000);
+  session.Command("culling");  // the inner sides of the far walls appear
+  EXPECT_GT(session.viewer.WindowShot().Differences(open, 24, 0, 60, w, h - 60), 2000);
+}
+
+TEST(Viewer, EndAndHomeMoveThroughTime) {
+  Session session("time");
+  ASSERT_TRUE(session.Open());
+  const Image start = session.viewer.WindowShot();
+  const int w = start.width, h = start.height;
+  session.viewer.HoldKey("End", 600ms);
+  const Image end = session.viewer.WindowShot();
+  EXPECT_GT(end.Differences(start, 24, 0, 60, w, h - 60), 2000);
+  session.viewer.HoldKey("Home", 600ms);
+  const Image back = session.viewer.WindowShot();
+  EXPECT_GT(back.Differences(end, 24, 0, 60, w, h - 60), 2000);
+}
+
+TEST(Viewer, PolishLettersReachTheConsole) {
+  Session session("polish");
+  ASSERT_TRUE(session.Open());
+  Shell("setxkbmap pl");
+  session.viewer.Key("grave");
+  const Image before = session.viewer.WindowShot();
+  session.viewer.Type("echo zażółć");
+  session.viewer.Key("Return");
+  const Image after = session.viewer.WindowShot();
+  Shell("setxkbmap us");
+  EXPECT_GT(after.Differences(before, 24, 0, 0, after.width, after.height / 2), 100);
+  session.viewer.Type("exit");
+  session.viewer.Key("Return");
+  EXPECT_EQ(session.viewer.WaitExit(10s), 0);
+}
+
+TEST(Viewer, AFileThatFailsToLoadShowsTheErrorAndTheProgramKeepsRunning) {
+  Scratch scratch("badfile");
+  scratch.WriteFile("bad.qem", "VERTICES 2\n0 0 0\n1 1 oops\n");
+  Viewer viewer(scratch.Path(), {(scratch.Path() / "bad.qem").string()});
+  ASSERT_FALSE(viewer.WaitForWindow().empty());
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_TRUE(viewer.Running());
+  const Image shot = viewer.WindowShot();
+  // The error text is drawn, no mesh.
+  EXPECT_GT(shot.Count(0, 0, shot.width / 2, shot.height / 3, Bright), 50);
+  EXPECT_LT(shot.Count(0, shot.height / 3, shot.width, shot.height, Coloured), 100);
+  viewer.Close();
+  EXPECT_EQ(viewer.WaitExit(10s), 0);
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
+}
+
+struct FatalCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string config;  // empty: the repository's
+  std::string lastLine;     // how the root-cause line ends (after its location, if any)
+  std::string lineBefore;  // optional: a line the trace must also hold
+  int status;              // the exit status
+};
+
+void PrintTo(const FatalCase& c, std::ostream* out) { *out << c.name; }
+
+class FatalStart : public ::testing::TestWithParam<FatalCase> {};
+
+TEST_P(FatalStart, EndsWithTheMessageBoxAndTheReport) {
+  const FatalCase& c = GetParam();
+  Scratch scratch(c.name);
+  if (!c.config.empty()) scratch.WriteConfig(c.config);
+  std::vector<std::string> args;
+  for (const std::string& arg : c.args) args.push_back(arg == "SAMPLE" ? Sample().string() : arg);
+  Viewer viewer(scratch.Path(), args);
+  // The box carries the program's caption, as the main window does while it still closes:
+  // Return goes to whichever is shown until the program has ended.
+  bool boxSeen = false;
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (viewer.Running() && std::chrono::steady_clock::now() < end) {
+    const std::string box = viewer.WaitForWindowNamed("QEM Viewer", 2s);
+    if (box.empty()) continue;
+    boxSeen = true;
+    Shell("xdotool windowfocus --sync " + box + " 2>/dev/null; xdotool key Return");
+    viewer.WaitExit(1s);
+  }
+  EXPECT_TRUE(boxSeen);
+  const auto status = viewer.WaitExit(1s);
+  ASSERT_TRUE(status.has_value()) << viewer.Stderr();
+  EXPECT_EQ(*status, c.status);
+  const auto lines = ReportLines(scratch);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines.back().ends_with(c.lastLine)) << lines.back();
+  if (!c.lineBefore.empty()) {
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.lineBefore), lines.end());
+  }
+}
+
+std::string ConfigWithout(const std::string& key) {
+  std::string config = "Gfx { Width = 1024; Height = 768; RefreshRate = 60; FullScreen = false\n"
+                       "  Font { Name = \"DejaVu Sans Mono\"; Height = 16; Bold = false } }\n";
+  const auto at = config.find(key + " = ");
+  config.erase(at, config.find(';', at) - at + 1);
+  return config;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Viewer, FatalStart,
+    ::testing::Values(
+        FatalCase{"two_arguments", {"a.qem", "b.qem"}, "", "] Za dużo parametrów"_cp, "", kCancelled},
+        FatalCase{"missing_key", {"SAMPLE"}, ConfigWithout("RefreshRate"),
+                  "Nie można wczytać z konfiguracji klucza \"Gfx/RefreshRate\" typu DWORD: Nie znaleziono klucza"_cp,
+                  "Nie można wczytać konfiguracji trybu wyświetlania"_cp, kCancelled},
+        // A load that cannot read its file ends the running program through its update step.
+        FatalCase{"missing_mesh", {"no-such-mesh.qem"}, "", "Nie mozna otworzyc pliku \"no-such-mesh.qem\"", "", 0},
+        FatalCase{"proportional_font", {"SAMPLE"},
+                  "Gfx { Width = 1024; Height = 768; RefreshRate = 60; FullScreen = false\n"
+                  "  Font { Name = \"DejaVu Sans\"; Height = 16; Bold = false } }\n",
+                  "Czcionka musi być stałej szerokości"_cp, "", 256 - 6}),  // stage 2/3 failed
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Viewer, ClosingDuringALargeLoadEndsPromptly) {
+  Scratch scratch("close_during_load");
+  const auto big = scratch.Path() / "big.qem";
+  int status = 0;
+  const std::string generator = QEM_GENERATE_PATH;
+  Shell(generator + " --size 60 60 60 --frames 10 " + big.string(), &status);
+  ASSERT_EQ(status, 0);
+  Viewer viewer(scratch.Path(), {big.string()});
+  ASSERT_FALSE(viewer.WaitForWindow().empty());
+  std::this_thread::sleep_for(300ms);
+  const auto start = std::chrono::steady_clock::now();
+  viewer.Close();
+  EXPECT_EQ(viewer.WaitExit(10s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
+}
+
+TEST(Viewer, CancellingTheOpenDialogEndsSilently) {
+  Scratch scratch("dialog");
+  Viewer viewer(scratch.Path(), {});
+  const std::string dialog = viewer.WaitForWindowNamed("Otwórz siatkę", 20s);  // utf-8 literal
+  ASSERT_FALSE(dialog.empty());
+  Shell("xdotool windowfocus --sync " + dialog + " 2>/dev/null; xdotool key Escape");
+  EXPECT_EQ(viewer.WaitExit(10s), kCancelled);
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
+}
+
+TEST(Viewer, NoDisplayEndsWithAClearMessage) {
+  Scratch scratch("nodisplay");
+  Viewer viewer(scratch.Path(), {Sample().string()}, {"DISPLAY="});
+  const auto status = viewer.WaitExit(20s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_NE(*status, 0);
+  EXPECT_FALSE(viewer.Stderr().empty());
+}
+
+}  // namespace
+}  // namespace e2e
