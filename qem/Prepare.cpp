@@ -1,6 +1,7 @@
 #include "qem/Prepare.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "Common_Code/Conversions.h"
@@ -74,10 +75,25 @@ void ValidateDocument(const Document& doc, LoadControl& control) {
     }
   }
 
-  // All vertices in one point: there is no size to normalise by.
+  // A coordinate that is no finite number would turn the bounds, and with them every
+  // normalised position, into infinities and NaNs.
+  for (i = 0; i < doc.vertices.size(); ++i) {
+    const Vertex& v = doc.vertices[i];
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+      return fail("Wierzchołek o indeksie "_cp + Number(i) + " ma współrzędną, która nie jest liczbą skończoną"_cp);
+    }
+  }
+
+  // All vertices in one point: there is no size to normalise by. Extents past the float
+  // range likewise.
   Float3 lo, hi;
   Bounds(doc, lo, hi);
-  if (LargestHalfExtent(lo, hi) == 0) return fail("Siatka ma zerowe wymiary"_cp);
+  const float half = LargestHalfExtent(lo, hi);
+  if (half == 0) return fail("Siatka ma zerowe wymiary"_cp);
+  if (!std::isfinite(half * 2) || !std::isfinite(lo.x + hi.x) || !std::isfinite(lo.y + hi.y) ||
+      !std::isfinite(lo.z + hi.z)) {
+    return fail("Siatka ma zbyt duże wymiary"_cp);
+  }
 }
 
 void PrepareDocument(Document& doc, LoadControl& control) {

@@ -6,8 +6,8 @@
 // message on control.trace (Raise with no location): at least one element; every element
 // of at least 4 triangles; every triangle's vertex numbers below the vertex count (this
 // also refuses elements without vertices); at least one frame; frame times strictly
-// increasing; one value per vertex in every frame; a mesh of non-zero size. It changes
-// nothing.
+// increasing; one value per vertex in every frame; finite coordinates; a mesh of non-zero
+// size whose extents fit in a float. It changes nothing.
 //
 // PrepareDocument (only after a clean validation) computes the bounds, scale and centre
 // in file units, normalises every vertex into the cube from -1 to 1, the time and value

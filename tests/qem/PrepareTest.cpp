@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "Common_Code/Cp1250.h"
 #include "qem/Prepare.h"
 #include "tests/qem/QemTestUtil.h"
@@ -54,6 +56,14 @@ TEST(QemValidate, RulesAndMessagesInOrder) {
        "Ramka o indeksie 1 ma liczbę wartości 2 różną od liczby wierzchołków 4"_cp},
       {"all vertices in one point", {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, {Tet(0, 1, 2, 3)}, {{0, four}},
        "Siatka ma zerowe wymiary"_cp},
+      {"a coordinate that is not a number", {{0, 0, 0}, {1, 0, 0}, {0, NAN, 0}, {0, 0, 1}}, {Tet(0, 1, 2, 3)},
+       {{0, four}}, "Wierzchołek o indeksie 2 ma współrzędną, która nie jest liczbą skończoną"_cp},
+      {"an infinite first coordinate", {{-INFINITY, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {Tet(0, 1, 2, 3)},
+       {{0, four}}, "Wierzchołek o indeksie 0 ma współrzędną, która nie jest liczbą skończoną"_cp},
+      {"extents past the float range", {{-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {Tet(0, 1, 2, 3)},
+       {{0, four}}, "Siatka ma zbyt duże wymiary"_cp},
+      {"a centre past the float range", {{2e38f, 0, 0}, {3e38f, 0, 0}, {2e38f, 1, 0}, {2e38f, 0, 1}}, {Tet(0, 1, 2, 3)},
+       {{0, four}}, "Siatka ma zbyt duże wymiary"_cp},
       {"a flat mesh still has a size", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {Tet(0, 1, 2, 3)}, {{0, four}},
        "ok"},
   };
