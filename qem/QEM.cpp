@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
@@ -87,7 +88,7 @@ class PlainTokens {
     std::uint32_t p = current;
     std::uint64_t value = 0;
     // Up to 7 digits (nearly every vertex number) at once, eight bytes at a time.
-    if (std::size_t{p} + 8 <= size) {
+    if (std::endian::native == std::endian::little && std::size_t{p} + 8 <= size) {
       std::uint64_t chunk;
       std::memcpy(&chunk, text + p, 8);
       const std::uint64_t digits = chunk ^ 0x3030303030303030u;

@@ -79,6 +79,16 @@ TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
   EXPECT_EQ(json.status, 1);
   EXPECT_EQ(json.out.rfind("{\"error\": \"Błąd:\\nSiatka", 0), 0u) << json.out;
 
+  // A file name with Polish letters is opened as given and shown as given.
+  const std::string polish = "/tmp/qem_test_siatka_zażółć.qem";
+  {
+    std::ofstream(polish, std::ios::binary) << "QEM\nVERTICES x\n";
+  }
+  const Ran named = Execute(kInfo + " '" + polish + "'");
+  std::remove(polish.c_str());
+  EXPECT_EQ(named.status, 1);
+  EXPECT_NE(named.out.find("Nie można wczytać pliku: " + polish + "\n"), std::string::npos) << named.out;
+
   EXPECT_EQ(Execute(kInfo + " --help").status, 0);
   EXPECT_EQ(Execute(kInfo).status, 3);
   EXPECT_EQ(Execute(kGenerate + " --size 0 1 1").status, 2);

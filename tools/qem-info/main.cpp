@@ -104,8 +104,20 @@ std::size_t CountNodes(const qem::OctreeNode* node) {
   return n;
 }
 
-int Fail(bool json, const std::string& text, int code) {
-  const std::string utf8 = cp1250::ToUtf8(text);
+// The messages are Windows-1250 text around the file name, which is the command line's
+// bytes as given (UTF-8 on this system): convert the text, keep the name as it is.
+std::string MessageToUtf8(const std::string& text, const std::string& path) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at; !path.empty() && (at = text.find(path, from)) != std::string::npos; from = at + path.size()) {
+    out += cp1250::ToUtf8(std::string_view(text).substr(from, at - from));
+    out += path;
+  }
+  return out + cp1250::ToUtf8(std::string_view(text).substr(from));
+}
+
+int Fail(bool json, const std::string& text, const std::string& path, int code) {
+  const std::string utf8 = MessageToUtf8(text, path);
   if (json) {
     std::printf("{\"error\": %s, \"exitCode\": %d}\n", JsonString(utf8).c_str(), code);
   } else {
@@ -140,9 +152,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  // The file name is taken as the program takes it: bytes, shown in the messages as they
-  // stand (Windows-1250 inside, converted to UTF-8 on output).
-  const std::string file = cp1250::FromUtf8(path);
+  // The file name is opened as the bytes given.
+  const std::string file = path;
   qem::Document doc;
   qem::LoadControl control;
   using Clock = std::chrono::steady_clock;
@@ -156,12 +167,12 @@ int main(int argc, char** argv) {
     // The stream layer's lines, newest first, as the fatal report would show them.
     std::string text, line;
     while (ErrorPopLine(line)) text += (text.empty() ? "" : "\n") + line;
-    return Fail(json, text, kExitCannotRead);
+    return Fail(json, text, file, kExitCannotRead);
   }
   if (control.trace.IsPending()) {
     std::string error;
     control.trace.TakeAll(error);
-    return Fail(json, qem::FormatLoadStatus(qem::kStageFailed, 0, 0, error), kExitLoadFailed);
+    return Fail(json, qem::FormatLoadStatus(qem::kStageFailed, 0, 0, error), file, kExitLoadFailed);
   }
 
   auto ms = [&](int from, int to) {
