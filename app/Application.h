@@ -1,5 +1,5 @@
 #pragma once
-// The program's top: the entry's sequence (find the mesh file, create the configuration,
+// The program's top (app/Main.cpp): the entry's sequence (find the mesh file, create the configuration,
 // the console and the engine, register the frame objects, read the display mode, run the
 // framework, report a pending error), the application frame object whose update and draw
 // steps drive the engine and the console, and the window procedure that routes keys,
