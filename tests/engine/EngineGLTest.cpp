@@ -3,7 +3,9 @@
 // plane with its coloured section, and the culling and lighting switches.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "config/Config.h"
@@ -58,7 +60,7 @@ class EngineGLTest : public ::testing::Test {
     frame::test_seam::SetActive(true);
     engine::ResetState();
     GlobalErrorTrace().Clear();
-    document = enginetest::MakeDocument(UniformBox());
+    document = enginetest::MakeDocument(Text());
     engine::test_seam::InstallDocument(document.get());
     state.documentReady = true;
     state.displayTime = document->timeMin;
@@ -74,6 +76,8 @@ class EngineGLTest : public ::testing::Test {
     device.reset();
     GlobalErrorTrace().Clear();
   }
+
+  virtual std::string Text() { return UniformBox(); }
 
   // One frame as the application draws it: clear, scene, the engine's mesh and section.
   void Frame(std::uint32_t clear = kBackground) {
@@ -187,6 +191,62 @@ TEST_F(EngineGLTest, LightingShadesTheMesh) {
   EXPECT_LE(gfx_test::Red(lit), 0x7F);
   EXPECT_GT(gfx_test::Blue(lit), 0);
   EXPECT_EQ(gfx_test::Green(lit), 0);
+}
+
+// The bundled sample: a box with a wave of values travelling along x.
+class SampleGLTest : public EngineGLTest {
+ protected:
+  std::string Text() override {
+    std::ifstream file(std::string(QEM_SOURCE_DIR) + "/samples/box.qem", std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+  // Pixels of the picture that are clearly red (the top of the scale) and clearly violet or
+  // blue (its bottom).
+  void CountEnds(int& reds, int& blues) {
+    reds = blues = 0;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const std::uint32_t c = surface.ReadPixel(x, y);
+        reds += gfx_test::Red(c) > 200 && gfx_test::Blue(c) < 60;
+        blues += gfx_test::Blue(c) > 200 && gfx_test::Red(c) < 140;
+      }
+    }
+  }
+};
+
+TEST_F(SampleGLTest, SampleMeshShowsBothEndsOfTheScale) {
+  ASSERT_EQ(document->vertices.size(), 1071u);
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  Frame();
+  int reds = 0, blues = 0;
+  CountEnds(reds, blues);
+  EXPECT_GT(reds, 20);
+  EXPECT_GT(blues, 20);
+  EXPECT_LT(Count(kBackground), kWidth * kHeight - 1000);  // the mesh fills part of the view
+}
+
+TEST_F(SampleGLTest, SectionColoursChangeWithThePlaneAndTheTime) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  Frame();
+  const std::uint32_t outside = Centre();
+  CutMiddle();
+  Frame();
+  const std::uint32_t section = Centre();
+  EXPECT_NE(section, kBackground);
+  EXPECT_EQ(section >> 24, 0xFFu);
+  // The section is flat and faces the camera: the colours across it are the scale's blends,
+  // not the outside of the mesh.
+  EXPECT_NE(section, outside);
+  state.displayTime = (document->timeMin + document->timeMax) / 2;
+  engine::RecolourEdges();
+  engine::RecolourSection();
+  Frame();
+  EXPECT_NE(Centre(), section);
+  EXPECT_NE(Centre(), kBackground);
 }
 
 }  // namespace
