@@ -183,7 +183,6 @@ class GLDevice final : public Device {
     if (!vao || !surface.MakeCurrent()) return;
     glDeleteBuffers(1, &upVertices);
     glDeleteBuffers(1, &upIndices);
-    glDeleteBuffers(1, &listEdges);
     glDeleteVertexArrays(1, &vao);
     programs.reset();
   }
@@ -212,7 +211,6 @@ class GLDevice final : public Device {
     glBindVertexArray(vao);
     glGenBuffers(1, &upVertices);
     glGenBuffers(1, &upIndices);
-    glGenBuffers(1, &listEdges);
     return Reset(p);
   }
 
@@ -467,13 +465,16 @@ class GLDevice final : public Device {
   HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT count) override {
     auto* vb = static_cast<GLVertexBuffer*>(state.stream);
     const UINT vertices = VerticesForPrimitives(type, count);
-    if (!vb || vertices == 0 || !Prepare(vb->name, state.streamOffset, state.streamStride, type)) {
+    if (!vb || vertices == 0 ||
+        state.streamOffset + (static_cast<std::uint64_t>(startVertex) + vertices) * state.streamStride > vb->Length() ||
+        !Prepare(vb->name, state.streamOffset, state.streamStride, type)) {
       return D3DERR_INVALIDCALL;
     }
     if (Lines(type)) {
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
-      glDrawElementsBaseVertex(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT, nullptr,
-                               static_cast<GLint>(startVertex));
+      GLsizei lineIndices = 0;
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, vb->Edges(state.streamOffset + startVertex * state.streamStride,
+                                                      state.streamStride, count, lineIndices));
+      glDrawElementsBaseVertex(GL_LINES, lineIndices, GL_UNSIGNED_INT, nullptr, static_cast<GLint>(startVertex));
     } else {
       glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
     }
@@ -513,8 +514,11 @@ class GLDevice final : public Device {
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices) * stride, data, GL_STREAM_DRAW);
     if (!Prepare(upVertices, 0, stride, type)) return D3DERR_INVALIDCALL;
     if (Lines(type)) {
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ListEdges(count));
-      glDrawElements(GL_LINES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT, nullptr);
+      std::vector<std::uint32_t> lines;
+      UniqueEdgesOfTriangleList(static_cast<const std::uint8_t*>(data), stride, count, lines);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, upIndices);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STREAM_DRAW);
+      glDrawElements(GL_LINES, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
     } else {
       glDrawArrays(PrimitiveMode(type), 0, static_cast<GLsizei>(vertices));
     }
@@ -538,9 +542,9 @@ class GLDevice final : public Device {
     if (Lines(type)) {
       std::vector<std::uint32_t> lines;
       if (indexSize == 4) {
-        AppendEdges(static_cast<const std::uint32_t*>(indexData), count, lines);
+        UniqueEdgesOfIndexedTriangles(static_cast<const std::uint32_t*>(indexData), count, lines);
       } else {
-        AppendEdges(static_cast<const std::uint16_t*>(indexData), count, lines);
+        UniqueEdgesOfIndexedTriangles(static_cast<const std::uint16_t*>(indexData), count, lines);
       }
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STREAM_DRAW);
       glDrawElements(GL_LINES, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
@@ -559,23 +563,6 @@ class GLDevice final : public Device {
  private:
   bool Lines(D3DPRIMITIVETYPE type) const {
     return state.render[D3DRS_FILLMODE] == D3DFILL_WIREFRAME && type == D3DPT_TRIANGLELIST;
-  }
-
-  // Line pairs over the edges of count consecutive triangles, starting at vertex 0.
-  GLuint ListEdges(UINT count) {
-    if (count > listEdgeTriangles) {
-      const UINT n = std::max(count, listEdgeTriangles * 2);
-      std::vector<std::uint32_t> lines;
-      lines.reserve(n * 6u);
-      for (std::uint32_t t = 0; t < n; ++t) {
-        const std::uint32_t a = 3 * t;
-        lines.insert(lines.end(), {a, a + 1, a + 1, a + 2, a + 2, a});
-      }
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, listEdges);
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STATIC_DRAW);
-      listEdgeTriangles = n;
-    }
-    return listEdges;
   }
 
   void ApplyViewport() {
@@ -724,8 +711,7 @@ class GLDevice final : public Device {
   D3DPRESENT_PARAMETERS parameters;
   UINT width = 0, height = 0;
   bool inScene = false;
-  GLuint vao = 0, upVertices = 0, upIndices = 0, listEdges = 0;
-  UINT listEdgeTriangles = 0;
+  GLuint vao = 0, upVertices = 0, upIndices = 0;
   std::unique_ptr<ProgramCache> programs = std::make_unique<ProgramCache>();
 };
 

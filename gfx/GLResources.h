@@ -8,6 +8,7 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -15,63 +16,102 @@
 #include <vector>
 
 #include "gfx/Device.h"
+#include "gfx/WireEdges.h"
 
 namespace gfx::gl {
-
-template <class Index>
-void AppendEdges(const Index* triangles, UINT triangleCount, std::vector<std::uint32_t>& lines) {
-  lines.reserve(lines.size() + triangleCount * 6u);
-  for (UINT t = 0; t < triangleCount; ++t) {
-    const std::uint32_t a = triangles[3 * t], b = triangles[3 * t + 1], c = triangles[3 * t + 2];
-    lines.insert(lines.end(), {a, b, b, c, c, a});
-  }
-}
 
 struct Liveness {
   bool alive = true;
 };
 
+// Vertices keep a copy in memory, as the managed pool does: Lock gives it, Unlock uploads
+// the locked range. The wireframe's line lists are built from the positions in it.
 class GLVertexBuffer final : public VertexBuffer {
  public:
   GLVertexBuffer(std::shared_ptr<Liveness> live, UINT length, DWORD fvf)
-      : live(std::move(live)), length(length), fvf(fvf) {
+      : live(std::move(live)), bytes(length, 0), fvf(fvf) {
     glGenBuffers(1, &name);
     glBindBuffer(GL_ARRAY_BUFFER, name);
     glBufferData(GL_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
   }
   ~GLVertexBuffer() override {
-    if (live->alive) glDeleteBuffers(1, &name);
+    if (live->alive) glDeleteBuffers(1, &name), glDeleteBuffers(1, &edgeName);
   }
-  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
-    if (!data || mapped || !live->alive) return D3DERR_INVALIDCALL;
-    if (size == 0) size = length - std::min(offset, length);
-    if (offset > length || size > length - offset || size == 0) return D3DERR_INVALIDCALL;
-    glBindBuffer(GL_ARRAY_BUFFER, name);
-    // Direct3D gives the buffer's contents; write-only usage still may read back here.
-    GLbitfield access = GL_MAP_WRITE_BIT;
-    if (!(flags & D3DLOCK_DISCARD))
-      access |= GL_MAP_READ_BIT;
-    else
-      access |= GL_MAP_INVALIDATE_RANGE_BIT;
-    *data = glMapBufferRange(GL_ARRAY_BUFFER, offset, size, access);
-    if (!*data) return D3DERR_INVALIDCALL;
-    mapped = true;
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
+    if (!data || locked) return D3DERR_INVALIDCALL;
+    if (size == 0) size = Length() - std::min(offset, Length());
+    if (offset > Length() || size > Length() - offset || size == 0) return D3DERR_INVALIDCALL;
+    locked = true;
+    lockOffset = offset;
+    lockSize = size;
+    *data = bytes.data() + offset;
     return D3D_OK;
   }
   HRESULT Unlock() override {
-    if (!mapped || !live->alive) return D3DERR_INVALIDCALL;
+    if (!locked || !live->alive) return D3DERR_INVALIDCALL;
+    locked = false;
     glBindBuffer(GL_ARRAY_BUFFER, name);
-    mapped = false;
-    return glUnmapBuffer(GL_ARRAY_BUFFER) ? D3D_OK : D3DERR_INVALIDCALL;
+    glBufferSubData(GL_ARRAY_BUFFER, lockOffset, lockSize, bytes.data() + lockOffset);
+    // Recolouring leaves the positions alone: the line list stays valid then.
+    if (edgeCount && !SamePositions()) edgeKey = {};
+    return D3D_OK;
   }
-  UINT Length() const override { return length; }
+  UINT Length() const override { return static_cast<UINT>(bytes.size()); }
   DWORD Fvf() const override { return fvf; }
+
+  // The GL buffer of line pairs over the edges of count triangles from byte offset on,
+  // numbered from the first of their vertices.
+  GLuint Edges(UINT offset, UINT stride, UINT count, GLsizei& lineIndices) {
+    const EdgeKey key{offset, stride, count};
+    if (!(edgeKey == key)) {
+      std::vector<std::uint32_t> lines;
+      if (stride >= 12 && offset <= bytes.size() && count <= (bytes.size() - offset) / stride / 3) {
+        UniqueEdgesOfTriangleList(bytes.data() + offset, stride, count, lines);
+      }
+      if (!edgeName) glGenBuffers(1, &edgeName);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, edgeName);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STATIC_DRAW);
+      edgeKey = key;
+      edgeCount = static_cast<GLsizei>(lines.size());
+      edgePositions.clear();
+      edgePositions.reserve(static_cast<std::size_t>(count) * 3);
+      for (std::size_t i = 0; i < edgePositions.capacity() && !lines.empty(); ++i) {
+        Position p;
+        std::memcpy(p.data(), bytes.data() + offset + i * stride, 12);
+        edgePositions.push_back(p);
+      }
+    }
+    lineIndices = edgeCount;
+    return edgeName;
+  }
 
   std::shared_ptr<Liveness> live;
   GLuint name = 0;
-  UINT length;
+  std::vector<std::uint8_t> bytes;
   DWORD fvf;
-  bool mapped = false;
+  bool locked = false;
+  UINT lockOffset = 0, lockSize = 0;
+
+ private:
+  struct EdgeKey {
+    UINT offset = ~0u, stride = 0, count = 0;
+    bool operator==(const EdgeKey&) const = default;
+  };
+  using Position = std::array<std::uint32_t, 3>;
+
+  bool SamePositions() const {
+    for (std::size_t i = 0; i < edgePositions.size(); ++i) {
+      if (std::memcmp(edgePositions[i].data(), bytes.data() + edgeKey.offset + i * edgeKey.stride, 12) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  GLuint edgeName = 0;
+  EdgeKey edgeKey;
+  GLsizei edgeCount = 0;
+  std::vector<Position> edgePositions;  // of the vertices the line list was built from
 };
 
 // Indices keep a copy in memory (as the managed pool does): the wireframe's line lists
@@ -115,9 +155,9 @@ class GLIndexBuffer final : public IndexBuffer {
       const std::size_t available = bytes.size() / IndexSize();
       if (startIndex + 3ull * count > available) count = 0;
       if (format == D3DFMT_INDEX32) {
-        AppendEdges(reinterpret_cast<const std::uint32_t*>(bytes.data()) + startIndex, count, lines);
+        UniqueEdgesOfIndexedTriangles(reinterpret_cast<const std::uint32_t*>(bytes.data()) + startIndex, count, lines);
       } else {
-        AppendEdges(reinterpret_cast<const std::uint16_t*>(bytes.data()) + startIndex, count, lines);
+        UniqueEdgesOfIndexedTriangles(reinterpret_cast<const std::uint16_t*>(bytes.data()) + startIndex, count, lines);
       }
       if (!edgeName) glGenBuffers(1, &edgeName);
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, edgeName);

@@ -190,48 +190,61 @@ TEST_F(GLDeviceTest, ClipPlaneRemovesTheNearSide) {
 }
 
 // The engine's overlay: the same triangles again in wireframe, white from the texture
-// factor, pulled towards the camera by the depth bias, drawn through 32-bit indices.
+// factor, pulled towards the camera by the depth bias. Drawn both ways the program draws:
+// through 32-bit indices (the section) and as a triangle soup (the boundary buffer, where
+// shared edges are found by position).
 TEST_F(GLDeviceTest, WhiteWireOverlayOverSolid) {
-  std::vector<SceneVertex> quad = {{-0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000},
-                                   {-0.75f, 0.75f, 5, 0, 0, -1, 0xFFFF0000},
-                                   {0.75f, 0.75f, 5, 0, 0, -1, 0xFFFF0000},
-                                   {0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000}};
-  auto vb = Buffer(quad);
+  const SceneVertex corner[4] = {{-0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000},
+                                 {-0.75f, 0.75f, 5, 0, 0, -1, 0xFFFF0000},
+                                 {0.75f, 0.75f, 5, 0, 0, -1, 0xFFFF0000},
+                                 {0.75f, -0.75f, 5, 0, 0, -1, 0xFFFF0000}};
+  const std::uint32_t indices[6] = {0, 1, 2, 0, 2, 3};
+  auto quad = Buffer({corner[0], corner[1], corner[2], corner[3]});
+  std::vector<SceneVertex> soup;
+  for (std::uint32_t i : indices) soup.push_back(corner[i]);
+  auto soupBuffer = Buffer(soup);
   IndexBufferPtr ib;
   ASSERT_EQ(device->CreateIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, ib), D3D_OK);
   void* data = nullptr;
   ASSERT_EQ(ib->Lock(0, 0, &data, 0), D3D_OK);
-  const std::uint32_t indices[6] = {0, 1, 2, 0, 2, 3};
   std::memcpy(data, indices, sizeof indices);
   ASSERT_EQ(ib->Unlock(), D3D_OK);
 
-  OrthoCamera();
-  Unlit();
-  device->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
-  device->SetFVF(0x52);
-  device->SetStreamSource(0, vb.get(), 0, 28);
-  device->SetIndices(ib.get());
-  device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
-  device->BeginScene();
-  device->SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(0.0f));
-  device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
-  ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
-  device->SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(-0.0001f));
-  device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
-  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
-  ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
-  device->EndScene();
+  for (const bool indexed : {true, false}) {
+    OrthoCamera();
+    Unlit();
+    device->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
+    device->SetFVF(0x52);
+    device->SetStreamSource(0, indexed ? quad.get() : soupBuffer.get(), 0, 28);
+    device->SetIndices(ib.get());
+    device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+    device->BeginScene();
+    auto draw = [&] {
+      return indexed ? device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2)
+                     : device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2);
+    };
+    device->SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(0.0f));
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    ASSERT_EQ(draw(), D3D_OK);
+    device->SetRenderState(D3DRS_DEPTHBIAS, FloatToDword(-0.0001f));
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+    ASSERT_EQ(draw(), D3D_OK);
+    device->EndScene();
 
-  // The diagonal from (-0.75, -0.75) to (0.75, 0.75) runs through the centre.
-  EXPECT_EQ(Pixel(32, 32) | Pixel(31, 32) | Pixel(32, 31), 0xFFFFFFFF);
-  // Interiors stay red, off the edges.
-  EXPECT_EQ(Pixel(20, 32), 0xFFFF0000);
-  EXPECT_EQ(Pixel(44, 32), 0xFFFF0000);
-  // The left edge at x = -0.75 (pixel column 8).
-  int white = 0;
-  for (int x = 6; x <= 10; ++x) white += Pixel(x, 32) == 0xFFFFFFFF;
-  EXPECT_GE(white, 1);
-  EXPECT_EQ(Pixel(2, 32), kBackground);
+    // The diagonal from (-0.75, -0.75) to (0.75, 0.75) runs through the centre.
+    EXPECT_EQ(Pixel(32, 32) | Pixel(31, 32) | Pixel(32, 31), 0xFFFFFFFF) << indexed;
+    // Interiors stay red, off the edges.
+    EXPECT_EQ(Pixel(20, 32), 0xFFFF0000) << indexed;
+    EXPECT_EQ(Pixel(44, 32), 0xFFFF0000) << indexed;
+    // The left and right edges at x = -0.75 and 0.75 (pixel columns 8 and 56).
+    for (const int x0 : {6, 54}) {
+      int white = 0;
+      for (int x = x0; x <= x0 + 4; ++x) white += Pixel(x, 32) == 0xFFFFFFFF;
+      EXPECT_GE(white, 1) << indexed << " " << x0;
+    }
+    EXPECT_EQ(Pixel(2, 32), kBackground) << indexed;
+  }
 }
 
 // Pre-transformed vertices are pixels, y down; alpha blending with source alpha.
