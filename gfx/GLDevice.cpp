@@ -6,9 +6,18 @@
 // - pre-transformed vertices: x, y in pixels of the viewport with y down, z in 0..1;
 // - depth 0..1 with the bias added in 0..1 units; D3DCULL_CCW culls triangles that appear
 //   counter-clockwise on screen;
-// - wireframe fill of triangle lists is drawn as GL_LINES over the triangles' edges (the
-//   same picture as polygon-mode lines, several times faster on software renderers);
-// - managed buffers keep their contents across Reset (the context survives it).
+// - wireframe fill of triangle lists is drawn as GL_LINES over the triangles' edges, each
+//   shared edge once (the same picture as polygon-mode lines, several times faster on
+//   software renderers); other primitives in wireframe use the polygon mode;
+// - pixel (i, j) covers [i, i + 1) x [j, j + 1): a rectangle on whole pixels covers what
+//   Direct3D 9 covers, without its half-pixel offset for texel centres;
+// - lighting: the first enabled directional light, diffuse and ambient terms, the vertex
+//   colour as the diffuse material when the format has one (Direct3D's default
+//   D3DRS_DIFFUSEMATERIALSOURCE); specular is not computed (D3DRS_SPECULARENABLE is never
+//   set); normals are normalised only with D3DRS_NORMALIZENORMALS, as in Direct3D;
+// - CreateStateBlock captures every state whatever the type asked for;
+// - managed buffers keep their contents across Reset (the context survives it); there is
+//   no lost device: TestCooperativeLevel always succeeds.
 #include <epoxy/gl.h>
 
 #include <algorithm>
