@@ -348,6 +348,8 @@ void ParseDocumentText(std::string_view text, std::string_view path, Document& d
                        LoadControl& control) {
   if (control.Cancelled()) return;
   try {
+    // Positions are 32-bit, as in tvl::Reader: a larger text would be read only in part.
+    if (text.size() > 0xFFFFFFFFu) throw tvl::Error(tvl::Error::kUser, {}, 0, "Plik jest zbyt duży"_cp);
     if (IsPlainText(text)) {
       Parser<PlainTokens>(text, document, control).Run();
     } else {

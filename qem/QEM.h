@@ -12,6 +12,9 @@
 // item being read and records nothing. The document keeps whatever was read before a
 // failure or a cancellation.
 //
+// A text of 4 GiB or more (beyond the 32-bit positions of the error messages) is refused
+// with "Plik jest zbyt duży" at position 0.
+//
 // Progress: the counter counts vertices, then elements, then frames, never reset between
 // the sections; the total stays 0.
 
