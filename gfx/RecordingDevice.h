@@ -198,7 +198,6 @@ class RecordingDevice final : public Device {
   std::shared_ptr<std::vector<RecordedCall>> log;
   std::shared_ptr<int> live;
   int nextId = 1;
-  RecordingStateBlock* recordingBlock = nullptr;
   std::unique_ptr<RecordingStateBlock> openBlock;
   std::vector<RecordingStateBlock*> blocks;  // live blocks, told when the device goes
 
