@@ -197,6 +197,43 @@ TEST_F(ResMngrTest, DrawingLeavesTheCallersStates) {
   EXPECT_EQ(colour, 0xFF00FF00u);
 }
 
+// Without DT_NOCLIP the glyphs are cut at the rectangle, their texture coordinates with
+// them; glyphs wholly outside are not drawn.
+TEST_F(ResMngrTest, TextIsCutAtTheRectangleUnlessNoClip) {
+  UseConfig(FontConfig("DejaVu Sans Mono", "16", "0"));
+  manager.OnDeviceCreate();
+  ASSERT_FALSE(ErrorPending());
+  struct Quad {
+    float x0, y0, x1, y1, u0, u1;
+  };
+  auto quads = [&](DWORD format) {
+    device.ClearLog();
+    RECT r{0, 0, 15, 100};  // one and a half cells wide
+    manager.font.font->DrawTextA(nullptr, "MMM", 3, &r, format | DT_SINGLELINE, 0xFFFFFFFF);
+    std::vector<Quad> out;
+    const auto draws = device.Calls("DrawPrimitiveUP");
+    if (draws.empty()) return out;
+    const auto& bytes = draws[0].vertexData;
+    for (std::size_t q = 0; q < bytes.size() / (6 * 28); ++q) {
+      float v0[7], v4[7];  // top-left and bottom-right corners of the quad
+      std::memcpy(v0, bytes.data() + q * 6 * 28, 28);
+      std::memcpy(v4, bytes.data() + q * 6 * 28 + 4 * 28, 28);
+      out.push_back({v0[0], v0[1], v4[0], v4[1], v0[5], v4[5]});
+    }
+    return out;
+  };
+  const auto free = quads(DT_NOCLIP);
+  const auto cut = quads(0);
+  ASSERT_EQ(free.size(), 3u);
+  ASSERT_EQ(cut.size(), 2u);  // the third M starts at x = 20
+  EXPECT_EQ(cut[0].x0, free[0].x0);
+  EXPECT_EQ(cut[0].u1, free[0].u1);
+  EXPECT_GT(free[1].x1, 15.0f);
+  EXPECT_EQ(cut[1].x1, 15.0f);
+  EXPECT_LT(cut[1].u1, free[1].u1);
+  EXPECT_FLOAT_EQ(cut[1].u1 - cut[1].u0, (free[1].u1 - free[1].u0) * (15.0f - free[1].x0) / (free[1].x1 - free[1].x0));
+}
+
 TEST(Sphere, FacesPointOutwards) {
   RecordingDevice device;
   MeshPtr mesh;
