@@ -38,13 +38,16 @@ void CutElement(const qem::Document& document, const qem::Element& element, cons
     const std::uint32_t edges[3][2] = {
         {triangle.a, triangle.b}, {triangle.a, triangle.c}, {triangle.b, triangle.c}};
     for (const auto& edge : edges) {
+      // Both ends clearly on one side: no cut point, whatever the rounding below.
+      const float ha = planeValues[edge[0]], hb = planeValues[edge[1]];
+      if ((ha > kSkipMargin && hb > kSkipMargin) || (ha < -kSkipMargin && hb < -kSkipMargin)) continue;
       const qem::Vertex& a = vertices[edge[0]];
       const qem::Vertex& b = vertices[edge[1]];
       const Vec3 A{a.x, a.y, a.z};
       const Vec3 D{b.x - a.x, b.y - a.y, b.z - a.z};
       const float L = std::sqrt(D.x * D.x + D.y * D.y + D.z * D.z);
       const Vec3 u = D * (1.0f / L);
-      const float h = planeValues[edge[0]];  // P.a A.x + P.b A.y + P.c A.z + P.d
+      const float h = ha;  // P.a A.x + P.b A.y + P.c A.z + P.d
       const float k = P.a * u.x + P.b * u.y + P.c * u.z;
       const float t = -(h / k);
       if (!(t >= 0 && t <= L)) continue;
