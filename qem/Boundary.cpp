@@ -81,6 +81,7 @@ std::uint64_t DegenerateKey(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 }
 
 constexpr std::size_t kCancelEvery = 4096;
+constexpr std::uint32_t kDegenerate = 0xFFFFFFFFu;  // a slot for a triangle with a repeated number
 
 }  // namespace
 
@@ -114,11 +115,13 @@ void FindBoundary(Document& doc, LoadControl& control) {
   // Pass 1: how many faces each smallest vertex number heads.
   std::vector<std::uint32_t, BigAllocator<std::uint32_t>> start(std::size_t{vertexCount} + 1, 0);
   bool anyDegenerate = false;
+  std::size_t triangleCount = 0;
   std::size_t e = 0;
   for (const Element& element : doc.elements) {
     for (const Triangle& t : element.triangles) {
       std::uint32_t x, y, z;
       Sort3(t, x, y, z);
+      ++triangleCount;
       if (x < y && y < z) {
         ++start[x + 1];
       } else {
@@ -132,14 +135,22 @@ void FindBoundary(Document& doc, LoadControl& control) {
 
   // Pass 2: the faces, grouped by smallest vertex, in element order within a group.
   std::vector<Face, UninitAllocator<Face>> faces(faceCount);
+  // Each triangle's place among the faces, in triangle order, for pass 4.
+  std::vector<std::uint32_t, UninitAllocator<std::uint32_t>> slots(triangleCount);
   std::vector<std::uint32_t, BigAllocator<std::uint32_t>> cursor(start.begin(), start.end() - 1);
   e = 0;
+  std::size_t g = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
     for (const Triangle& t : element.triangles) {
       std::uint32_t x, y, z;
       Sort3(t, x, y, z);
-      if (x < y && y < z) faces[cursor[x]++] = {y, z, owner};
+      if (x < y && y < z) {
+        slots[g++] = cursor[x];
+        faces[cursor[x]++] = {y, z, owner};
+      } else {
+        slots[g++] = kDegenerate;
+      }
     }
     if (++e % kCancelEvery == 0 && control.Cancelled()) return;
   }
@@ -214,17 +225,18 @@ void FindBoundary(Document& doc, LoadControl& control) {
   }
 
   // Pass 4: the answer for every triangle, in element and triangle order.
-  std::copy(start.begin(), start.end() - 1, cursor.begin());
   e = 0;
+  g = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
     for (const Triangle& t : element.triangles) {
-      std::uint32_t x, y, z;
-      Sort3(t, x, y, z);
+      const std::uint32_t slot = slots[g++];
       bool shared;
-      if (x < y && y < z) {
-        shared = inner[cursor[x]++] != 0;
+      if (slot != kDegenerate) {
+        shared = inner[slot] != 0;
       } else {
+        std::uint32_t x, y, z;
+        Sort3(t, x, y, z);
         shared = holders.find(DegenerateKey(x, y, z))->second.OtherThan(owner);
       }
       if (!shared) {
