@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <algorithm>
 
 #include "Common_Code/Cp1250.h"
@@ -185,16 +187,57 @@ void BuildSectionIndex(const qem::Document& document, SectionIndex& index) {
   }
 }
 
+namespace {
+
+struct Range {
+  std::uint32_t begin, end;
+};
+
+// The polygons of the index entries in ranges, from the entry at skip on, up to count
+// entries, appended to out in entry order.
+void CutRanges(const SectionIndex& index, const qem::Document& document, const Plane& P,
+               const Vec3& s, float tol, const float* planeValues, const std::vector<Range>& ranges,
+               std::size_t skip, std::size_t count, SectionGeometry& out) {
+  thread_local std::vector<SectionPoint> points;
+  for (const Range& range : ranges) {
+    const std::size_t size = range.end - range.begin;
+    if (skip >= size) {
+      skip -= size;
+      continue;
+    }
+    const auto first = static_cast<std::uint32_t>(range.begin + skip);
+    const auto last = static_cast<std::uint32_t>(std::min<std::size_t>(range.end, first + count));
+    count -= last - first;
+    skip = 0;
+    const float* sphere = index.spheres.data() + 4 * std::size_t{first};
+    for (std::uint32_t i = first; i < last; ++i, sphere += 4) {
+      // The whole element lies farther from the plane than its bounding sphere reaches.
+      const float h = P.a * sphere[0] + P.b * sphere[1] + P.c * sphere[2] + P.d;
+      if (std::fabs(h) > sphere[3] + kSkipMargin) continue;
+      const qem::Element& element = *index.elements[i];
+      if (!MayCut(element, planeValues)) continue;
+      CutElement(document, element, P, planeValues, tol, points);
+      AddPolygon(points, s, out);
+    }
+    if (count == 0) break;
+  }
+}
+
+// Below this many entries to look at, a second thread costs more than it saves.
+constexpr std::size_t kParallelEntries = 20000;
+
+}  // namespace
+
 void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
-                 const Vec3& s, float tol, SectionGeometry& out) {
+                 const Vec3& s, float tol, SectionGeometry& out, int threads) {
   out.positions.clear();
   out.sources.clear();
   out.triangles.clear();
   out.outline.clear();
   if (index.nodes.empty()) return;
-  static thread_local std::vector<std::uint32_t> queue;
-  static thread_local std::vector<SectionPoint> points;
-  static thread_local std::vector<float> planeValues;
+  thread_local std::vector<std::uint32_t> queue;
+  thread_local std::vector<Range> ranges;
+  thread_local std::vector<float> planeValues;
   // The plane's value at every vertex, once: each vertex belongs to many elements and edges.
   planeValues.resize(document.vertices.size());
   for (std::size_t i = 0; i < planeValues.size(); ++i) {
@@ -204,18 +247,14 @@ void CutDocument(const SectionIndex& index, const qem::Document& document, const
   // The walk is breadth-first from the root, children in order, each child visited when the
   // plane cuts its box; every visited node's elements in their list order.
   queue.clear();
+  ranges.clear();
   queue.push_back(0);
+  std::size_t entries = 0;
   for (std::size_t head = 0; head < queue.size(); ++head) {
     const SectionIndex::Node& node = index.nodes[queue[head]];
-    const float* sphere = index.spheres.data() + 4 * std::size_t{node.begin};
-    for (std::uint32_t i = node.begin; i < node.end; ++i, sphere += 4) {
-      // The whole element lies farther from the plane than its bounding sphere reaches.
-      const float h = P.a * sphere[0] + P.b * sphere[1] + P.c * sphere[2] + P.d;
-      if (std::fabs(h) > sphere[3] + kSkipMargin) continue;
-      const qem::Element& element = *index.elements[i];
-      if (!MayCut(element, planeValues.data())) continue;
-      CutElement(document, element, P, planeValues.data(), tol, points);
-      AddPolygon(points, s, out);
+    if (node.end > node.begin) {
+      ranges.push_back({node.begin, node.end});
+      entries += node.end - node.begin;
     }
     if (node.firstChild != 0) {
       for (std::uint32_t child = node.firstChild; child < node.firstChild + 8; ++child) {
@@ -223,6 +262,38 @@ void CutDocument(const SectionIndex& index, const qem::Document& document, const
       }
     }
   }
+  if (threads < 2 || entries < kParallelEntries) {
+    CutRanges(index, document, P, s, tol, planeValues.data(), ranges, 0, entries, out);
+    return;
+  }
+  // Two halves of the entries side by side; the second half's polygons follow the first's,
+  // so the result is the same as from one thread.
+  // (The worker must not name the thread_local arrays: it would get its own, empty ones.)
+  static SectionGeometry second;
+  const std::size_t half = entries / 2;
+  const float* values = planeValues.data();
+  const std::vector<Range>& visited = ranges;
+  std::thread worker;
+  try {
+    worker = std::thread([&index, &document, &P, &s, tol, values, &visited, half, entries] {
+      second.positions.clear();
+      second.sources.clear();
+      second.triangles.clear();
+      second.outline.clear();
+      CutRanges(index, document, P, s, tol, values, visited, half, entries - half, second);
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the whole cut on this one.
+    CutRanges(index, document, P, s, tol, values, visited, 0, entries, out);
+    return;
+  }
+  CutRanges(index, document, P, s, tol, planeValues.data(), ranges, 0, half, out);
+  worker.join();
+  const auto base = static_cast<std::uint32_t>(out.positions.size());
+  out.positions.insert(out.positions.end(), second.positions.begin(), second.positions.end());
+  out.sources.insert(out.sources.end(), second.sources.begin(), second.sources.end());
+  for (std::uint32_t i : second.triangles) out.triangles.push_back(base + i);
+  for (std::uint32_t i : second.outline) out.outline.push_back(base + i);
 }
 
 Plane ModelClipPlane() {
@@ -247,7 +318,7 @@ void GenerateClipBuffers() {
   const Plane P = ModelClipPlane();
   const Vec3 s{-P.a, -P.b, -P.c};
   BuildSectionIndex(*document, state.sectionIndex);
-  CutDocument(state.sectionIndex, *document, P, s, document->NormalisedEpsilon(), geometry);
+  CutDocument(state.sectionIndex, *document, P, s, document->NormalisedEpsilon(), geometry, 2);
   state.clipSources.swap(geometry.sources);  // the old array is reused by the next build
 
   const auto n = static_cast<std::uint32_t>(geometry.positions.size());

@@ -21,15 +21,17 @@ namespace engine {
 
 // The cut of the document by plane P (model coordinates, normalised): per element one
 // polygon of its distinct cut points (tolerance tol) in angular order around s, as a fan of
-// triangles and a closed outline. Pure; the arrays are cleared first.
+// triangles and a closed outline. The arrays are cleared first. Main thread only (it keeps
+// working memory between calls).
 struct SectionGeometry {
   std::vector<Vec3> positions;
   std::vector<SectionSource> sources;
   std::vector<std::uint32_t> triangles;  // 3 indices each
   std::vector<std::uint32_t> outline;    // 2 indices each
 };
+// threads 2 lets a second thread cut half of a large section (the result is the same).
 void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
-                 const Vec3& s, float tol, SectionGeometry& out);
+                 const Vec3& s, float tol, SectionGeometry& out, int threads = 1);
 
 // index made for document (kept when it already is).
 void BuildSectionIndex(const qem::Document& document, SectionIndex& index);

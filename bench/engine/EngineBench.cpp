@@ -87,22 +87,25 @@ void BM_GenerateClipBuffers(benchmark::State& bench) {
   }
   Label(bench, size);
 }
-BENCHMARK(BM_GenerateClipBuffers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GenerateClipBuffers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CutDocument(benchmark::State& bench) {
   const int size = static_cast<int>(bench.range(0));
+  const int threads = static_cast<int>(bench.range(1));
   Scene scene(size);
   const engine::Plane P = engine::ModelClipPlane();
   engine::SectionGeometry geometry;
   engine::SectionIndex index;
   engine::BuildSectionIndex(Mesh(size), index);
   for (auto _ : bench) {
-    engine::CutDocument(index, Mesh(size), P, {-P.a, -P.b, -P.c}, Mesh(size).NormalisedEpsilon(), geometry);
+    engine::CutDocument(index, Mesh(size), P, {-P.a, -P.b, -P.c}, Mesh(size).NormalisedEpsilon(), geometry,
+                        threads);
     benchmark::DoNotOptimize(geometry.positions.data());
   }
   bench.SetLabel(std::to_string(geometry.positions.size()) + " section vertices");
 }
-BENCHMARK(BM_CutDocument)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// Second argument: threads (the engine uses 2).
+BENCHMARK(BM_CutDocument)->Args({0, 1})->Args({1, 1})->Args({0, 2})->Args({1, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RecolourTimeStep(benchmark::State& bench) {
   const int size = static_cast<int>(bench.range(0));

@@ -193,6 +193,19 @@ TEST_F(ClipSectionTest, LargeSectionUsesThirtyTwoBitIndices) {
   std::uint32_t largest = 0;
   for (std::uint32_t i = 0; i < state.clipTriangleCount * 3; ++i) largest = std::max(largest, triangles[i]);
   EXPECT_EQ(largest, state.clipVertexCount - 1);
+  // The engine cut this with two threads: one thread gives the very same section.
+  engine::SectionGeometry one, two;
+  const engine::Plane P = engine::ModelClipPlane();
+  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), one, 1);
+  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), two, 2);
+  EXPECT_EQ(one.positions, two.positions);
+  EXPECT_EQ(one.triangles, two.triangles);
+  EXPECT_EQ(one.outline, two.outline);
+  ASSERT_EQ(one.sources.size(), two.sources.size());
+  for (std::size_t i = 0; i < one.sources.size(); ++i) {
+    EXPECT_EQ(one.sources[i].vertexB, two.sources[i].vertexB);
+  }
+  EXPECT_EQ(one.positions.size(), state.clipVertexCount);
   // A small section afterwards keeps the 32-bit buffers.
   Cut(engine::kSqrt3);
   EXPECT_EQ(state.clipIndexBuffer->Format(), gfx::D3DFMT_INDEX32);
