@@ -6,9 +6,10 @@
 // - pre-transformed vertices: x, y in pixels of the viewport with y down, z in 0..1;
 // - depth 0..1 with the bias added in 0..1 units; D3DCULL_CCW culls triangles that appear
 //   counter-clockwise on screen;
-// - wireframe fill of triangle lists is drawn as GL_LINES over the triangles' edges, each
-//   shared edge once (the same picture as polygon-mode lines, several times faster on
-//   software renderers); other primitives in wireframe use the polygon mode;
+// - wireframe fill of triangle lists is drawn as lines over the triangles' edges, each
+//   shared edge once, a geometry shader leaving out the edges of culled triangles (the
+//   same picture as polygon-mode lines, several times faster on software renderers);
+//   other primitives in wireframe use the polygon mode;
 // - pixel (i, j) covers [i, i + 1) x [j, j + 1): a rectangle on whole pixels covers what
 //   Direct3D 9 covers, without its half-pixel offset for texel centres;
 // - lighting: the first enabled directional light, diffuse and ambient terms, the vertex
@@ -200,21 +201,26 @@ class GLDevice final : public Device {
     if (!surface.MakeCurrent()) return D3DERR_INVALIDCALL;
     if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
     // The scene's program, built now so that a driver that cannot compile it fails here.
-    const ProgramKey scene{false,
-                           true,
-                           true,
-                           false,
-                           true,
-                           true,
-                           false,
-                           true,
-                           false,
-                           D3DTOP_SELECTARG1,
-                           D3DTA_DIFFUSE,
-                           D3DTA_CURRENT,
-                           D3DTOP_SELECTARG1,
-                           D3DTA_DIFFUSE,
-                           D3DTA_CURRENT};
+    // The scene's programs, solid and wire, built now so that a driver that cannot compile
+    // them fails here.
+    ProgramKey scene{false,
+                     true,
+                     true,
+                     false,
+                     true,
+                     true,
+                     false,
+                     true,
+                     false,
+                     0,
+                     D3DTOP_SELECTARG1,
+                     D3DTA_DIFFUSE,
+                     D3DTA_CURRENT,
+                     D3DTOP_SELECTARG1,
+                     D3DTA_DIFFUSE,
+                     D3DTA_CURRENT};
+    if (!programs->For(scene)) return E_FAIL;
+    scene.wireCull = 3;
     if (!programs->For(scene)) return E_FAIL;
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
@@ -483,7 +489,8 @@ class GLDevice final : public Device {
       GLsizei lineIndices = 0;
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, vb->Edges(state.streamOffset + startVertex * state.streamStride,
                                                       state.streamStride, count, lineIndices));
-      glDrawElementsBaseVertex(GL_LINES, lineIndices, GL_UNSIGNED_INT, nullptr, static_cast<GLint>(startVertex));
+      glDrawElementsBaseVertex(GL_LINES_ADJACENCY, lineIndices, GL_UNSIGNED_INT, nullptr,
+                               static_cast<GLint>(startVertex));
     } else {
       glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
     }
@@ -504,7 +511,7 @@ class GLDevice final : public Device {
     if (Lines(type)) {
       GLsizei lineIndices = 0;
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Edges(startIndex, count, lineIndices));
-      glDrawElementsBaseVertex(GL_LINES, lineIndices, GL_UNSIGNED_INT, nullptr, baseVertex);
+      glDrawElementsBaseVertex(GL_LINES_ADJACENCY, lineIndices, GL_UNSIGNED_INT, nullptr, baseVertex);
     } else {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->name);
       glDrawElementsBaseVertex(PrimitiveMode(type), static_cast<GLsizei>(indices),
@@ -527,7 +534,7 @@ class GLDevice final : public Device {
       UniqueEdgesOfTriangleList(static_cast<const std::uint8_t*>(data), stride, count, lines);
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, upIndices);
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STREAM_DRAW);
-      glDrawElements(GL_LINES, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
+      glDrawElements(GL_LINES_ADJACENCY, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
     } else {
       glDrawArrays(PrimitiveMode(type), 0, static_cast<GLsizei>(vertices));
     }
@@ -556,7 +563,7 @@ class GLDevice final : public Device {
         UniqueEdgesOfIndexedTriangles(static_cast<const std::uint16_t*>(indexData), count, lines);
       }
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STREAM_DRAW);
-      glDrawElements(GL_LINES, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
+      glDrawElements(GL_LINES_ADJACENCY, static_cast<GLsizei>(lines.size()), GL_UNSIGNED_INT, nullptr);
     } else {
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices) * indexSize, indexData, GL_STREAM_DRAW);
       glDrawElements(PrimitiveMode(type), static_cast<GLsizei>(indices),
@@ -570,6 +577,16 @@ class GLDevice final : public Device {
   std::unique_ptr<GLStateBlock> recording;
 
  private:
+  // For wireframe triangle lists, drawn as edge lists: which triangles' edges to keep
+  // (WIRE_CULL of GLShaders.h), 0 when all of them.
+  DWORD WireCull(D3DPRIMITIVETYPE type) const {
+    if (!Lines(type)) return 0;
+    // Without culling no geometry shader is needed: with none active, GL draws lines with
+    // adjacency as plain lines and ignores the adjacent vertices.
+    const DWORD cull = state.render[D3DRS_CULLMODE];
+    return cull == D3DCULL_CCW ? 3 : cull == D3DCULL_CW ? 2 : 0;
+  }
+
   bool Lines(D3DPRIMITIVETYPE type) const {
     return state.render[D3DRS_FILLMODE] == D3DFILL_WIREFRAME && type == D3DPT_TRIANGLELIST;
   }
@@ -637,7 +654,7 @@ class GLDevice final : public Device {
     } else {
       glDisable(GL_CULL_FACE);
     }
-    // Triangle lists in wireframe are drawn as GL_LINES, which need no polygon mode (a
+    // Triangle lists in wireframe are drawn as lines, which need no polygon mode (a
     // polygon mode other than fill also sends Mesa's software renderer down a slow path).
     const DWORD fill = Lines(type) ? D3DFILL_SOLID : rs[D3DRS_FILLMODE];
     glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_WIREFRAME ? GL_LINE : fill == D3DFILL_POINT ? GL_POINT : GL_FILL);
@@ -654,8 +671,9 @@ class GLDevice final : public Device {
     const ProgramKey key{pretransformed, hasNormal, hasColour, texture != nullptr && hasTex, lighting, light >= 0,
                          rs[D3DRS_NORMALIZENORMALS] != 0,
                          // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour.
-                         hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, ts[D3DTSS_COLOROP], ts[D3DTSS_COLORARG1],
-                         ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP], ts[D3DTSS_ALPHAARG1], ts[D3DTSS_ALPHAARG2]};
+                         hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, WireCull(type), ts[D3DTSS_COLOROP],
+                         ts[D3DTSS_COLORARG1], ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP], ts[D3DTSS_ALPHAARG1],
+                         ts[D3DTSS_ALPHAARG2]};
     const Program* program = programs->For(key);
     if (!program) return false;
     const Uniforms& u = program->u;

@@ -33,18 +33,22 @@ const Program* ProgramCache::For(const ProgramKey& key) {
   const std::string defines = key.Defines();
   const GLuint vs = Compile(GL_VERTEX_SHADER, defines, gl_shaders::kVertex);
   const GLuint fs = Compile(GL_FRAGMENT_SHADER, defines, gl_shaders::kFragment);
-  if (!vs || !fs) {
+  const GLuint gs = key.wireCull ? Compile(GL_GEOMETRY_SHADER, defines, gl_shaders::kGeometry) : 0;
+  if (!vs || !fs || (key.wireCull && !gs)) {
     glDeleteShader(vs);
     glDeleteShader(fs);
+    glDeleteShader(gs);
     return nullptr;
   }
   Program program;
   program.id = glCreateProgram();
   glAttachShader(program.id, vs);
   glAttachShader(program.id, fs);
+  if (gs) glAttachShader(program.id, gs);
   glLinkProgram(program.id);
   glDeleteShader(vs);
   glDeleteShader(fs);
+  glDeleteShader(gs);
   GLint ok = 0;
   glGetProgramiv(program.id, GL_LINK_STATUS, &ok);
   if (!ok) {

@@ -29,6 +29,7 @@ struct Program {
 struct ProgramKey {
   bool pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize;
   bool diffuseFromVertex, clipOn;
+  DWORD wireCull;  // 0: no edge lists; else WIRE_CULL (GLShaders.h)
   DWORD colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
 
   std::uint64_t Packed() const {
@@ -37,6 +38,7 @@ struct ProgramKey {
          {pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize, diffuseFromVertex, clipOn}) {
       k = k << 1 | (b ? 1u : 0u);
     }
+    k = k << 2 | (wireCull & 3);
     for (DWORD v : {colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2}) {
       k = k << 6 | (v & 0x3F);
     }
@@ -59,6 +61,7 @@ struct ProgramKey {
     define("NORMALIZE", normalize);
     define("DIFFUSE_FROM_VERTEX", diffuseFromVertex);
     define("CLIP_ON", clipOn);
+    define("WIRE_CULL", wireCull);
     define("COLOUR_OP", colourOp & 0x3F);
     define("COLOUR_ARG1", colourArg1 & 0x3F);
     define("COLOUR_ARG2", colourArg2 & 0x3F);

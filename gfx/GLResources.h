@@ -59,7 +59,7 @@ class GLVertexBuffer final : public VertexBuffer {
   UINT Length() const override { return static_cast<UINT>(bytes.size()); }
   DWORD Fvf() const override { return fvf; }
 
-  // The GL buffer of line pairs over the edges of count triangles from byte offset on,
+  // The GL buffer of the edge list (WireEdges.h) of count triangles from byte offset on,
   // numbered from the first of their vertices.
   GLuint Edges(UINT offset, UINT stride, UINT count, GLsizei& lineIndices) {
     const EdgeKey key{offset, stride, count};
@@ -148,7 +148,7 @@ class GLIndexBuffer final : public IndexBuffer {
   D3DFORMAT Format() const override { return format; }
   UINT IndexSize() const { return format == D3DFMT_INDEX32 ? 4 : 2; }
 
-  // The GL buffer of line pairs over triangles [startIndex, startIndex + 3 count).
+  // The GL buffer of the edge list (WireEdges.h) of triangles [startIndex, startIndex + 3 count).
   GLuint Edges(UINT startIndex, UINT count, GLsizei& lineIndices) {
     if (edgeKey != std::pair<UINT, UINT>{startIndex, count}) {
       std::vector<std::uint32_t> lines;

@@ -10,6 +10,8 @@
 //   PRETRANSFORMED, HAS_NORMAL, HAS_COLOUR, HAS_TEXTURE, LIGHTING, LIGHT_ON, NORMALIZE,
 //   DIFFUSE_FROM_VERTEX, CLIP_ON: 0 or 1
 //   COLOUR_OP, COLOUR_ARG1, COLOUR_ARG2, ALPHA_OP, ALPHA_ARG1, ALPHA_ARG2: D3DTOP_* / D3DTA_*
+//   WIRE_CULL: for the wireframe's edge lists (kGeometry): 1 draws every edge, 2 / 3 only
+//   the edges of triangles that D3DCULL_CW / D3DCULL_CCW keeps
 
 namespace gfx::gl_shaders {
 
@@ -36,8 +38,15 @@ uniform vec4 uMaterialAmbient;
 uniform vec4 uMaterialEmissive;
 uniform vec4 uClipPlane;       // world space; keep the side where the value is >= 0
 
-out vec4 vColour;
-out vec2 vTexCoord;
+#if CLIP_ON
+out float gl_ClipDistance[1];
+#endif
+out Varyings {
+  vec4 colour;
+  vec2 texCoord;
+} vOut;
+#define vColour vOut.colour
+#define vTexCoord vOut.texCoord
 
 void main() {
 #if HAS_COLOUR
@@ -93,8 +102,12 @@ void main() {
 )";
 
 inline constexpr const char* kFragment = R"(
-in vec4 vColour;
-in vec2 vTexCoord;
+in Varyings {
+  vec4 colour;
+  vec2 texCoord;
+} fIn;
+#define vColour fIn.colour
+#define vTexCoord fIn.texCoord
 out vec4 fragColour;
 
 uniform vec4 uTextureFactor;
@@ -136,6 +149,59 @@ void main() {
   float a = Operation(ALPHA_OP, Argument(ALPHA_ARG1, texel), Argument(ALPHA_ARG2, texel)).a;
   fragColour = vec4(rgb, a);
 #endif
+}
+)";
+
+// Wireframe edges with the triangles on either side (GL_LINES_ADJACENCY: p, a, b, q, see
+// WireEdges.h): the line a-b is drawn when a triangle it belongs to, (a, b, p) or (b, a, q),
+// survives culling by its winding on screen. A triangle of no area is no triangle; one
+// reaching behind the camera counts as kept (the line is clipped like any other).
+inline constexpr const char* kGeometry = R"(
+layout(lines_adjacency) in;
+layout(line_strip, max_vertices = 2) out;
+
+in Varyings {
+  vec4 colour;
+  vec2 texCoord;
+} gIn[];
+out Varyings {
+  vec4 colour;
+  vec2 texCoord;
+} gOut;
+
+// 1: kept by the cull mode; 0: culled; -1: no triangle.
+int Kept(vec4 p0, vec4 p1, vec4 p2) {
+  if (p0.w <= 0.0 || p1.w <= 0.0 || p2.w <= 0.0) return 1;
+  vec2 a = p0.xy / p0.w, b = p1.xy / p1.w, c = p2.xy / p2.w;
+  float area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);  // > 0: counter-clockwise
+  if (area == 0.0) return -1;
+#if WIRE_CULL == 3
+  return area > 0.0 ? 0 : 1;
+#elif WIRE_CULL == 2
+  return area < 0.0 ? 0 : 1;
+#else
+  return 1;
+#endif
+}
+
+void Emit(int i) {
+  gl_Position = gl_in[i].gl_Position;
+#if CLIP_ON
+  gl_ClipDistance[0] = gl_in[i].gl_ClipDistance[0];
+#endif
+  gOut.colour = gIn[i].colour;
+  gOut.texCoord = gIn[i].texCoord;
+  EmitVertex();
+}
+
+void main() {
+  vec4 p = gl_in[0].gl_Position, a = gl_in[1].gl_Position, b = gl_in[2].gl_Position;
+  vec4 q = gl_in[3].gl_Position;
+  if (Kept(a, b, p) == 1 || Kept(b, a, q) == 1) {
+    Emit(1);
+    Emit(2);
+    EndPrimitive();
+  }
 }
 )";
 

@@ -9,44 +9,66 @@ namespace gfx {
 
 namespace {
 
-// Edges (a, b) under canonical vertex ids; the first occurrence of each id pair is kept,
-// with the triangle's own vertex numbers, in triangle order.
-void KeepFirstOfEachEdge(const std::vector<std::uint32_t>& canonical, const std::vector<std::uint32_t>& corners,
-                         std::vector<std::uint32_t>& lines) {
-  struct Edge {
-    std::uint64_t key;
-    std::uint32_t order;  // position among all edges, to keep triangle order
+// Groups the edge occurrences by the canonical ids of their ends and writes each edge
+// once, paired with the next occurrence that runs the other way; in triangle order.
+void PairEdges(const std::vector<std::uint32_t>& canonical, const std::vector<std::uint32_t>& corners,
+               std::vector<std::uint32_t>& edges) {
+  struct Occurrence {
+    std::uint64_t key;    // the two canonical ids, smaller first
+    std::uint32_t order;  // 3 t + k: edge k of triangle t, from corner k to corner k + 1
+    bool forward;         // the smaller id comes first in the triangle's winding
   };
-  const std::size_t edgeCount = corners.size();  // three corners, three edges per triangle
-  std::vector<Edge> edges(edgeCount);
-  for (std::size_t t = 0; t < edgeCount / 3; ++t) {
-    for (std::size_t k = 0; k < 3; ++k) {
-      const std::uint32_t a = canonical[corners[3 * t + k]];
-      const std::uint32_t b = canonical[corners[3 * t + (k + 1) % 3]];
-      const std::uint64_t key = static_cast<std::uint64_t>(std::min(a, b)) << 32 | std::max(a, b);
-      edges[3 * t + k] = {key, static_cast<std::uint32_t>(3 * t + k)};
+  const std::size_t count = corners.size();
+  auto corner = [&corners](std::uint32_t order, std::uint32_t step) {
+    return corners[order - order % 3 + (order % 3 + step) % 3];
+  };
+  std::vector<Occurrence> occurrences(count);
+  for (std::uint32_t e = 0; e < count; ++e) {
+    const std::uint32_t a = canonical[corner(e, 0)], b = canonical[corner(e, 1)];
+    occurrences[e] = {static_cast<std::uint64_t>(std::min(a, b)) << 32 | std::max(a, b), e, a <= b};
+  }
+  std::sort(occurrences.begin(), occurrences.end(), [](const Occurrence& x, const Occurrence& y) {
+    return x.key < y.key || (x.key == y.key && x.order < y.order);
+  });
+  struct Edge {
+    std::uint32_t order, partner;  // partner: the pairing occurrence, or ~0u
+  };
+  std::vector<Edge> kept;
+  kept.reserve(count / 2 + 1);
+  std::vector<bool> used(count, false);
+  for (std::size_t begin = 0; begin < count;) {
+    std::size_t end = begin;
+    while (end < count && occurrences[end].key == occurrences[begin].key) ++end;
+    for (std::size_t i = begin; i < end; ++i) {
+      if (used[i]) continue;
+      used[i] = true;
+      Edge edge{occurrences[i].order, ~0u};
+      for (std::size_t j = i + 1; j < end; ++j) {
+        if (!used[j] && occurrences[j].forward != occurrences[i].forward) {
+          used[j] = true;
+          edge.partner = occurrences[j].order;
+          break;
+        }
+      }
+      kept.push_back(edge);
     }
+    begin = end;
   }
-  std::sort(edges.begin(), edges.end(),
-            [](const Edge& x, const Edge& y) { return x.key < y.key || (x.key == y.key && x.order < y.order); });
-  std::vector<std::uint32_t> kept;
-  kept.reserve(edgeCount / 2 + 1);
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    if (i == 0 || edges[i].key != edges[i - 1].key) kept.push_back(edges[i].order);
-  }
-  std::sort(kept.begin(), kept.end());
-  lines.reserve(lines.size() + 2 * kept.size());
-  for (const std::uint32_t e : kept) {
-    const std::size_t t = e / 3, k = e % 3;
-    lines.push_back(corners[3 * t + k]);
-    lines.push_back(corners[3 * t + (k + 1) % 3]);
+  std::sort(kept.begin(), kept.end(), [](const Edge& x, const Edge& y) { return x.order < y.order; });
+  edges.reserve(edges.size() + 4 * kept.size());
+  for (const Edge& edge : kept) {
+    const std::uint32_t a = corner(edge.order, 0), b = corner(edge.order, 1);
+    edges.push_back(corner(edge.order, 2));
+    edges.push_back(a);
+    edges.push_back(b);
+    edges.push_back(edge.partner == ~0u ? a : corner(edge.partner, 2));
   }
 }
 
 }  // namespace
 
 void UniqueEdgesOfTriangleList(const std::uint8_t* vertices, std::uint32_t stride, std::uint32_t triangleCount,
-                               std::vector<std::uint32_t>& lines) {
+                               std::vector<std::uint32_t>& edges) {
   const std::size_t n = static_cast<std::size_t>(triangleCount) * 3;
   if (n == 0) return;
   // Vertices sorted by the bits of their positions; equal positions get the id of the first.
@@ -65,19 +87,19 @@ void UniqueEdgesOfTriangleList(const std::uint8_t* vertices, std::uint32_t strid
   }
   std::vector<std::uint32_t> corners(n);
   std::iota(corners.begin(), corners.end(), 0u);
-  KeepFirstOfEachEdge(canonical, corners, lines);
+  PairEdges(canonical, corners, edges);
 }
 
 template <class Index>
 void UniqueEdgesOfIndexedTriangles(const Index* indices, std::uint32_t triangleCount,
-                                   std::vector<std::uint32_t>& lines) {
+                                   std::vector<std::uint32_t>& edges) {
   const std::size_t n = static_cast<std::size_t>(triangleCount) * 3;
   if (n == 0) return;
   std::vector<std::uint32_t> corners(indices, indices + n);
   const std::uint32_t largest = *std::max_element(corners.begin(), corners.end());
   std::vector<std::uint32_t> canonical(static_cast<std::size_t>(largest) + 1);
   std::iota(canonical.begin(), canonical.end(), 0u);
-  KeepFirstOfEachEdge(canonical, corners, lines);
+  PairEdges(canonical, corners, edges);
 }
 
 template void UniqueEdgesOfIndexedTriangles(const std::uint16_t*, std::uint32_t, std::vector<std::uint32_t>&);

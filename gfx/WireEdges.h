@@ -1,8 +1,15 @@
 #pragma once
 // The line lists the GL device draws for wireframe triangle lists: every edge of the
-// triangles once, as pairs of vertex numbers. An edge two triangles share is drawn once
-// (the picture is the same; the line count of a closed surface halves, which is most of
-// the overlay's cost on a software renderer).
+// triangles once, with the triangles on either side, so that the lines of culled triangles
+// can be left out as Direct3D leaves them out (it culls before it fills). An edge that two
+// triangles share is drawn once: the picture is the same, and the line count of a closed
+// surface halves, which is most of the overlay's cost on a software renderer.
+//
+// Each edge is four vertex numbers, in the order of GL_LINES_ADJACENCY:
+//   (p, a, b, q): the line a-b; (a, b, p) runs in the winding of the first triangle that
+//   has the edge, (b, a, q) in the winding of the second one. An edge with no second
+//   triangle whose winding agrees (a border, or a neighbour of opposite orientation, which
+//   gets an edge of its own) has q = a, a triangle of no area.
 
 #include <cstdint>
 #include <vector>
@@ -11,15 +18,14 @@ namespace gfx {
 
 // Triangles of a vertex list (vertex 3t, 3t + 1, 3t + 2 for triangle t), each vertex's
 // position the first three floats of its stride-byte record: vertices at the same position
-// count as one, so an edge between the same two points is listed once. Line vertices are
-// numbered from the first vertex of the list.
+// count as one. Vertex numbers count from the first vertex of the list.
 void UniqueEdgesOfTriangleList(const std::uint8_t* vertices, std::uint32_t stride, std::uint32_t triangleCount,
-                               std::vector<std::uint32_t>& lines);
+                               std::vector<std::uint32_t>& edges);
 
-// Indexed triangles: an edge between the same two vertex numbers is listed once.
+// Indexed triangles: vertices are the same when their numbers are.
 template <class Index>
 void UniqueEdgesOfIndexedTriangles(const Index* indices, std::uint32_t triangleCount,
-                                   std::vector<std::uint32_t>& lines);
+                                   std::vector<std::uint32_t>& edges);
 
 extern template void UniqueEdgesOfIndexedTriangles(const std::uint16_t*, std::uint32_t, std::vector<std::uint32_t>&);
 extern template void UniqueEdgesOfIndexedTriangles(const std::uint32_t*, std::uint32_t, std::vector<std::uint32_t>&);

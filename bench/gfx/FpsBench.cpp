@@ -1,5 +1,5 @@
 // Frames per second of the OpenGL device drawing lit triangles with the white wire overlay,
-// as the engine draws the boundary (states in the engine's order), at 1024 x 768. Run
+// as the engine draws the boundary (its states and order, culling on), at 1024 x 768. Run
 // under an X server: tests/with-xvfb.sh build/bench/gfx/gfx_fps_bench
 // Each size warms up for a few seconds first (Mesa's software renderer is slow to start).
 // The "fps" counter is frames per second; one iteration is one presented frame.
@@ -24,28 +24,34 @@ struct SceneVertex {
   D3DCOLOR colour;
 };
 
-// An n x n grid on a wavy sheet in the unit square, two triangles per cell, each triangle
-// with its own three vertices (as the engine's boundary buffer holds them), coloured along
-// a violet-to-red ramp.
-std::vector<SceneVertex> Sheet(int n) {
-  std::vector<SceneVertex> v;
-  v.reserve(static_cast<std::size_t>(n) * n * 6);
-  auto point = [n](int i, int j) {
-    const float x = -1.0f + 2.0f * i / n, y = -1.0f + 2.0f * j / n;
-    return D3DXVECTOR3{x, y, 0.15f * std::sin(3 * x) * std::cos(3 * y)};
+// A closed surface like the boundary of a normalised mesh: a sphere of radius 1 with a
+// bumpy surface, slices around the z axis and stacks from pole to pole, two triangles per
+// quad (one per quad at the poles), each triangle with its own three vertices as the
+// engine's boundary buffer holds them, wound clockwise seen from outside, coloured along a
+// violet-to-red ramp by height.
+std::vector<SceneVertex> Sphere(int slices, int stacks) {
+  auto point = [&](int slice, int stack) {
+    const float theta = 6.2831853f * static_cast<float>(slice % slices) / static_cast<float>(slices);
+    const float phi = 3.1415927f * static_cast<float>(stack) / static_cast<float>(stacks);
+    const float r = 1.0f + 0.03f * std::sin(7 * theta) * std::sin(5 * phi);
+    return D3DXVECTOR3{r * std::sin(phi) * std::cos(theta), r * std::sin(phi) * std::sin(theta), r * std::cos(phi)};
   };
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      const D3DXVECTOR3 p[4] = {point(i, j), point(i, j + 1), point(i + 1, j + 1), point(i + 1, j)};
-      const int tri[2][3] = {{0, 1, 2}, {0, 2, 3}};
-      for (const auto& t : tri) {
-        D3DXVECTOR3 e1 = p[t[1]] - p[t[0]], e2 = p[t[2]] - p[t[0]], nrm;
-        D3DXVec3Cross(&nrm, &e1, &e2);
-        D3DXVec3Normalize(&nrm, &nrm);
-        const auto r = static_cast<std::uint32_t>(255.0f * i / n);
-        const D3DCOLOR colour = 0xFF000000u | r << 16 | (255 - r);
-        for (int k : t) v.push_back({p[k].x, p[k].y, p[k].z, nrm.x, nrm.y, nrm.z, colour});
-      }
+  std::vector<SceneVertex> v;
+  auto triangle = [&v](D3DXVECTOR3 a, D3DXVECTOR3 b, D3DXVECTOR3 c) {
+    D3DXVECTOR3 e1 = b - a, e2 = c - a, n;
+    D3DXVec3Cross(&n, &e1, &e2);
+    D3DXVec3Normalize(&n, &n);
+    for (const D3DXVECTOR3& p : {a, b, c}) {
+      const auto red = static_cast<std::uint32_t>(127.5f * (p.z + 1.0f));
+      v.push_back({p.x, p.y, p.z, n.x, n.y, n.z, 0xFF000000u | red << 16 | (255 - red)});
+    }
+  };
+  for (int stack = 0; stack < stacks; ++stack) {
+    for (int slice = 0; slice < slices; ++slice) {
+      const auto p00 = point(slice, stack), p10 = point(slice + 1, stack);
+      const auto p01 = point(slice, stack + 1), p11 = point(slice + 1, stack + 1);
+      if (stack > 0) triangle(p00, p01, p10);
+      if (stack + 1 < stacks) triangle(p10, p01, p11);
     }
   }
   return v;
@@ -55,7 +61,7 @@ void DrawFrame(Device& d, VertexBuffer* vb, UINT triangles, bool overlay) {
   d.Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF202040, 1.0f, 0);
   d.BeginScene();
   D3DXMATRIX world, view, projection;
-  D3DXMatrixRotationX(&world, -0.6f);
+  D3DXMatrixRotationX(&world, -1.2f);
   const D3DXVECTOR3 eye{0, 0, -4}, at{0, 0, 0}, up{0, 1, 0};
   D3DXMatrixLookAtLH(&view, &eye, &at, &up);
   D3DXMatrixPerspectiveFovLH(&projection, 0.7854f, 1024.0f / 768.0f, 0.1f, 100.0f);
@@ -73,7 +79,7 @@ void DrawFrame(Device& d, VertexBuffer* vb, UINT triangles, bool overlay) {
   d.SetLight(0, light);
   d.LightEnable(0, 1);
   d.SetRenderState(D3DRS_LIGHTING, 1);
-  d.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  d.SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
   d.SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
   d.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
   d.SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
@@ -116,7 +122,7 @@ void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
     state.SkipWithError("no GL 3.3 device");
     return;
   }
-  const auto vertices = Sheet(static_cast<int>(state.range(0)));
+  const auto vertices = Sphere(static_cast<int>(state.range(0)), static_cast<int>(state.range(0)));
   const auto triangles = static_cast<UINT>(vertices.size() / 3);
   VertexBufferPtr vb;
   device->CreateVertexBuffer(static_cast<UINT>(vertices.size() * sizeof(SceneVertex)), D3DUSAGE_WRITEONLY, 0x52,
@@ -139,8 +145,8 @@ void BM_LitTrianglesWithWireOverlay(benchmark::State& state) {
   vb.reset();
 }
 
-// Args: grid size n (n = 158: 49 928 triangles; n = 707: 999 698 triangles), overlay on
-// (1) or off (0). A fixed frame count per size: every run of the function pays the warm-up.
+// Args: n slices and n stacks (n = 158: 49 612 triangles; n = 707: 998 284 triangles),
+// overlay on (1) or off (0). A fixed frame count per size: every run pays the warm-up.
 BENCHMARK(BM_LitTrianglesWithWireOverlay)
     ->Args({158, 1})
     ->Args({158, 0})

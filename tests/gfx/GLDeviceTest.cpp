@@ -142,7 +142,8 @@ TEST_F(GLDeviceTest, LitTriangleFollowsDirect3DLightingFormula) {
   EXPECT_EQ(Pixel(2, 2), kBackground);
 }
 
-// D3DCULL_CCW removes triangles whose corners appear counter-clockwise on screen.
+// D3DCULL_CCW removes triangles whose corners appear counter-clockwise on screen, in
+// wireframe too (Direct3D culls before it fills: a culled triangle leaves no lines).
 TEST_F(GLDeviceTest, CullModeFollowsOnScreenWinding) {
   struct Case {
     DWORD cull;
@@ -155,15 +156,26 @@ TEST_F(GLDeviceTest, CullModeFollowsOnScreenWinding) {
   };
   auto cw = Buffer(Triangle(1, 0xFFFF0000));
   auto ccw = Buffer(Reversed(Triangle(1, 0xFFFF0000)));
-  for (const auto& c : cases) {
-    OrthoCamera();
-    Unlit();
-    device->SetRenderState(D3DRS_CULLMODE, c.cull);
-    device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
-    device->BeginScene();
-    Draw(c.clockwise ? cw.get() : ccw.get(), 1);
-    device->EndScene();
-    EXPECT_EQ(Pixel(32, 40), c.drawn ? 0xFFFF0000 : kBackground) << "cull " << c.cull << " clockwise " << c.clockwise;
+  for (const DWORD fill : {D3DFILL_SOLID, D3DFILL_WIREFRAME}) {
+    for (const auto& c : cases) {
+      OrthoCamera();
+      Unlit();
+      device->SetRenderState(D3DRS_CULLMODE, c.cull);
+      device->SetRenderState(D3DRS_FILLMODE, fill);
+      device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+      device->BeginScene();
+      Draw(c.clockwise ? cw.get() : ccw.get(), 1);
+      device->EndScene();
+      if (fill == D3DFILL_SOLID) {
+        EXPECT_EQ(Pixel(32, 40), c.drawn ? 0xFFFF0000 : kBackground)
+            << "cull " << c.cull << " clockwise " << c.clockwise;
+      } else {
+        // The bottom edge lies on the boundary of pixel rows 47 and 48; the inside is empty.
+        const bool edge = Pixel(32, 47) == 0xFFFF0000 || Pixel(32, 48) == 0xFFFF0000;
+        EXPECT_EQ(edge, c.drawn) << "wireframe, cull " << c.cull << " clockwise " << c.clockwise;
+        EXPECT_EQ(Pixel(32, 40), kBackground);
+      }
+    }
   }
 }
 

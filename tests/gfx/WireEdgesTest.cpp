@@ -4,15 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
-#include <utility>
 
 namespace {
 
 using ::testing::ElementsAre;
-
-// Edges as unordered pairs of positions (x, y) for easy comparison.
-using Point = std::pair<float, float>;
 
 struct Vertex {  // the 28-byte scene vertex
   float x, y, z, nx, ny, nz;
@@ -35,36 +30,39 @@ std::vector<Vertex> Square() {
 TEST(WireEdges, SharedEdgeOfATriangleSoupIsDrawnOnce) {
   auto soup = Square();
   soup[3].colour = 0x12345678;  // colours differ at shared corners: positions decide
-  std::vector<std::uint32_t> lines;
-  gfx::UniqueEdgesOfTriangleList(reinterpret_cast<const std::uint8_t*>(soup.data()), sizeof(Vertex), 2, lines);
-  ASSERT_EQ(lines.size(), 10u);  // five edges, not six
-  std::set<std::set<Point>> edges;
-  for (std::size_t i = 0; i < lines.size(); i += 2) {
-    ASSERT_LT(lines[i], 6u);
-    ASSERT_LT(lines[i + 1], 6u);
-    const Vertex& a = soup[lines[i]];
-    const Vertex& b = soup[lines[i + 1]];
-    edges.insert({Point{a.x, a.y}, Point{b.x, b.y}});
-  }
-  EXPECT_EQ(edges.size(), 5u);
-  EXPECT_TRUE(edges.count({Point{0, 0}, Point{1, 1}}));
-  // The first triangle's edges come first, in its own order.
-  EXPECT_THAT(std::vector<std::uint32_t>(lines.begin(), lines.begin() + 6), ElementsAre(0, 1, 1, 2, 2, 0));
+  std::vector<std::uint32_t> edges;
+  gfx::UniqueEdgesOfTriangleList(reinterpret_cast<const std::uint8_t*>(soup.data()), sizeof(Vertex), 2, edges);
+  // Five edges, not six; each (p, a, b, q). The diagonal, soup vertices 2 -> 0 in the first
+  // triangle and 3 -> 4 in the second, has both triangles: (a, b, p) = (2, 0, 1) and
+  // (b, a, q) = (0, 2, 5), which is the second triangle (3, 4, 5) by position.
+  EXPECT_THAT(edges, ElementsAre(2, 0, 1, 0,  //
+                                 0, 1, 2, 1,  //
+                                 1, 2, 0, 5,  //
+                                 3, 4, 5, 4,  //
+                                 4, 5, 3, 5));
 }
 
 TEST(WireEdges, IndexedTrianglesShareByVertexNumber) {
   const std::uint32_t indices[6] = {0, 3, 2, 0, 2, 1};
-  std::vector<std::uint32_t> lines;
-  gfx::UniqueEdgesOfIndexedTriangles(indices, 2, lines);
-  EXPECT_THAT(lines, ElementsAre(0, 3, 3, 2, 2, 0, 2, 1, 1, 0));
+  std::vector<std::uint32_t> edges;
+  gfx::UniqueEdgesOfIndexedTriangles(indices, 2, edges);
+  EXPECT_THAT(edges, ElementsAre(2, 0, 3, 0,  //
+                                 0, 3, 2, 3,  //
+                                 3, 2, 0, 1,  //
+                                 0, 2, 1, 2,  //
+                                 2, 1, 0, 1));
 
-  const std::uint16_t apart[6] = {0, 1, 2, 3, 4, 5};  // no shared numbers: six edges
-  lines.clear();
-  gfx::UniqueEdgesOfIndexedTriangles(apart, 2, lines);
-  EXPECT_EQ(lines.size(), 12u);
-  lines.clear();
-  gfx::UniqueEdgesOfIndexedTriangles(apart, 0, lines);
-  EXPECT_TRUE(lines.empty());
+  // Neighbours of opposite orientation (edge 0 -> 1 in both) keep an edge each, since
+  // each may be culled on its own; no shared numbers at all: six edges.
+  const std::uint16_t cases[2][6] = {{0, 1, 2, 0, 1, 3}, {0, 1, 2, 3, 4, 5}};
+  for (const auto& c : cases) {
+    edges.clear();
+    gfx::UniqueEdgesOfIndexedTriangles(c, 2, edges);
+    EXPECT_EQ(edges.size(), 24u);
+  }
+  edges.clear();
+  gfx::UniqueEdgesOfIndexedTriangles(cases[0], 0, edges);
+  EXPECT_TRUE(edges.empty());
 }
 
 }  // namespace
