@@ -41,7 +41,7 @@ void Usage(std::FILE* to) {
       "  --help   this text\n"
       "\n"
       "Exit status: 0 loaded; 1 the file is not a valid mesh (the viewer's message follows\n"
-      "\"Błąd:\"); 2 the file cannot be opened or read; 3 wrong arguments.\n",
+      "\"Błąd:\"); 2 the file cannot be opened or read; 3 wrong arguments.\n",  // utf-8 literal: the help is printed as UTF-8
       to);
 }
 
