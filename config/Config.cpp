@@ -21,6 +21,8 @@ bool ConvertInt(const std::string& text, std::int32_t& out) {
   return true;
 }
 
+bool ConvertBool(const std::string& text, bool& out) { return ParseBool(text, out); }
+
 // "0x" (small x) and hexadecimal digits, or decimal digits; no sign.
 bool ConvertDword(const std::string& text, std::uint32_t& out) {
   std::uint32_t value = 0;
@@ -95,26 +97,40 @@ void Config::Parse(std::string_view text) {
   }
 }
 
-Config::Entry* Config::Find(std::string_view key, const char* type, bool report) {
-  const auto it = entries.find(Hash(LowerCopy(key)));
-  if (it != entries.end()) return &it->second;
-  if (report) {
-    ErrorRaise("Nie można wczytać z konfiguracji klucza \""_cp + std::string(key) + "\" typu " + type +
-                   ": Nie znaleziono klucza",
-               "", 0);
-  }
-  return nullptr;
-}
-
 namespace {
 
-void RaiseConversion(std::string_view key, const char* type) {
-  ErrorRaise("Nie można wczytać z konfiguracji klucza \""_cp + std::string(key) + "\" typu " + type +
-                 ": Błąd konwersji"_cp,
+void RaiseLookup(std::string_view key, const char* type, std::string_view reason) {
+  ErrorRaise("Nie można wczytać z konfiguracji klucza \""_cp + std::string(key) + "\" typu " + type + ": " +
+                 std::string(reason),
              "", 0);
 }
 
 }  // namespace
+
+Config::Entry* Config::Find(std::string_view key, const char* type, bool report) {
+  const auto it = entries.find(Hash(LowerCopy(key)));
+  if (it != entries.end()) return &it->second;
+  if (report) RaiseLookup(key, type, "Nie znaleziono klucza");
+  return nullptr;
+}
+
+// The typed lookups: the value is converted on its first successful use and cached; a
+// failed conversion caches nothing. report false is TryGetDword's silence.
+template <typename T>
+void Config::Lookup(std::string_view key, const char* type, bool report, bool Entry::*cached, T Entry::*value,
+                    bool (*convert)(const std::string&, T&), T& out) {
+  if (ErrorPending()) return;
+  Entry* entry = Find(key, type, report);
+  if (!entry) return;
+  if (!(entry->*cached)) {
+    if (!convert(entry->text, entry->*value)) {
+      if (report) RaiseLookup(key, type, "Błąd konwersji"_cp);
+      return;
+    }
+    entry->*cached = true;
+  }
+  out = entry->*value;
+}
 
 void Config::GetString(std::string_view key, std::string& out) {
   if (ErrorPending()) return;
@@ -122,45 +138,17 @@ void Config::GetString(std::string_view key, std::string& out) {
 }
 
 void Config::GetInt(std::string_view key, std::int32_t& out) {
-  if (ErrorPending()) return;
-  Entry* entry = Find(key, "int", true);
-  if (!entry) return;
-  if (!entry->intCached) {
-    if (!ConvertInt(entry->text, entry->intValue)) return RaiseConversion(key, "int");
-    entry->intCached = true;
-  }
-  out = entry->intValue;
+  Lookup(key, "int", true, &Entry::intCached, &Entry::intValue, ConvertInt, out);
 }
 
 void Config::GetDword(std::string_view key, std::uint32_t& out) {
-  if (ErrorPending()) return;
-  Entry* entry = Find(key, "DWORD", true);
-  if (!entry) return;
-  if (!entry->dwordCached) {
-    if (!ConvertDword(entry->text, entry->dwordValue)) return RaiseConversion(key, "DWORD");
-    entry->dwordCached = true;
-  }
-  out = entry->dwordValue;
+  Lookup(key, "DWORD", true, &Entry::dwordCached, &Entry::dwordValue, ConvertDword, out);
 }
 
 void Config::TryGetDword(std::string_view key, std::uint32_t& out) {
-  if (ErrorPending()) return;
-  Entry* entry = Find(key, "DWORD", false);
-  if (!entry) return;
-  if (!entry->dwordCached) {
-    if (!ConvertDword(entry->text, entry->dwordValue)) return;
-    entry->dwordCached = true;
-  }
-  out = entry->dwordValue;
+  Lookup(key, "DWORD", false, &Entry::dwordCached, &Entry::dwordValue, ConvertDword, out);
 }
 
 void Config::GetBool(std::string_view key, bool& out) {
-  if (ErrorPending()) return;
-  Entry* entry = Find(key, "bool", true);
-  if (!entry) return;
-  if (!entry->boolCached) {
-    if (!ParseBool(entry->text, entry->boolValue)) return RaiseConversion(key, "bool");
-    entry->boolCached = true;
-  }
-  out = entry->boolValue;
+  Lookup(key, "bool", true, &Entry::boolCached, &Entry::boolValue, ConvertBool, out);
 }

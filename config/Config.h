@@ -42,6 +42,9 @@ class Config {
  private:
   void Parse(std::string_view text);
   Entry* Find(std::string_view key, const char* type, bool report);
+  template <typename T>
+  void Lookup(std::string_view key, const char* type, bool report, bool Entry::*cached, T Entry::*value,
+              bool (*convert)(const std::string&, T&), T& out);
 
   std::unordered_map<std::uint32_t, Entry> entries;
 };
