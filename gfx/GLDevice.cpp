@@ -186,7 +186,13 @@ class GLStateBlock final : public StateBlock {
 
 class GLDevice final : public Device {
  public:
-  GLDevice(Surface& surface) : surface(surface), live(std::make_shared<Liveness>()) {}
+  GLDevice(Surface& surface) : surface(surface), live(std::make_shared<Liveness>()) {
+    live->forget = [this](const void* resource) {
+      if (state.stream == resource) state.stream = nullptr;
+      if (state.indices == resource) state.indices = nullptr;
+      if (state.texture == resource) state.texture = nullptr;
+    };
+  }
 
   ~GLDevice() override {
     live->alive = false;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -20,8 +21,12 @@
 
 namespace gfx::gl {
 
+// Shared by the device and its resources. A released resource is also forgotten by the
+// device's current state, so that no later draw uses it (Direct3D keeps what is set alive
+// by reference counting; here the device simply lets go).
 struct Liveness {
   bool alive = true;
+  std::function<void(const void*)> forget;
 };
 
 // Vertices keep a copy in memory, as the managed pool does: Lock gives it, Unlock uploads
@@ -35,7 +40,10 @@ class GLVertexBuffer final : public VertexBuffer {
     glBufferData(GL_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
   }
   ~GLVertexBuffer() override {
-    if (live->alive) glDeleteBuffers(1, &name), glDeleteBuffers(1, &edgeName);
+    if (!live->alive) return;
+    live->forget(static_cast<const VertexBuffer*>(this));
+    glDeleteBuffers(1, &name);
+    glDeleteBuffers(1, &edgeName);
   }
   HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
     if (!data || locked) return D3DERR_INVALIDCALL;
@@ -125,7 +133,10 @@ class GLIndexBuffer final : public IndexBuffer {
     glBufferData(GL_ELEMENT_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
   }
   ~GLIndexBuffer() override {
-    if (live->alive) glDeleteBuffers(1, &name), glDeleteBuffers(1, &edgeName);
+    if (!live->alive) return;
+    live->forget(static_cast<const IndexBuffer*>(this));
+    glDeleteBuffers(1, &name);
+    glDeleteBuffers(1, &edgeName);
   }
   HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
     if (!data || locked) return D3DERR_INVALIDCALL;
@@ -198,7 +209,9 @@ class GLTexture final : public Texture {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
   }
   ~GLTexture() override {
-    if (live->alive) glDeleteTextures(1, &name);
+    if (!live->alive) return;
+    live->forget(static_cast<const Texture*>(this));
+    glDeleteTextures(1, &name);
   }
   HRESULT LockRect(UINT level, D3DLOCKED_RECT* rect, DWORD) override {
     if (!rect || level != 0 || locked) return D3DERR_INVALIDCALL;

@@ -284,6 +284,18 @@ TEST_F(GLDeviceTest, PretransformedRectangleBlendsOverTheScene) {
   EXPECT_EQ(Pixel(10, 32), 0xFFFF0000);  // the rectangle ends above row 32
 }
 
+// A released buffer is no longer the stream source: drawing then fails instead of reading
+// freed memory.
+TEST_F(GLDeviceTest, ReleasedBuffersAreForgotten) {
+  auto vb = Buffer(Triangle(1, 0xFFFF0000));
+  device->SetFVF(0x52);
+  device->SetStreamSource(0, vb.get(), 0, 28);
+  ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3DERR_INVALIDCALL);  // past the end
+  vb.reset();
+  EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+}
+
 TEST_F(GLDeviceTest, StateBlocksRecordAndApply) {
   StateBlockPtr all;
   ASSERT_EQ(device->CreateStateBlock(D3DSBT_ALL, all), D3D_OK);  // defaults: cull CCW
