@@ -22,6 +22,9 @@ void Engine::OnCreate() {
 
 void Engine::OnDestroy() {
   qem::CancelLoading();
+  // What the engine keeps about the document goes with it.
+  state.sectionIndex = SectionIndex{};
+  state.vertexColours = VertexColours{};
   if (qem::GetCurrentDocument()) qem::DestroyCurrentDocument();
 }
 
