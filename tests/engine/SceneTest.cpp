@@ -73,6 +73,33 @@ TEST_F(SceneTest, RecolourRewritesOnlyColours) {
   }
 }
 
+// A zero-area triangle (three points on a line) has no direction: its normal stays zero
+// and its corners keep the file's order.
+TEST_F(SceneTest, ZeroAreaTriangleKeepsItsOrderAndAZeroNormal) {
+  qem::Document doc;
+  doc.vertices = {{0, 0, 0}, {0.5f, 0, 0}, {1, 0, 0}};
+  doc.frames.push_back({0, {0, 1, 2}});
+  doc.valueMax = 2;
+  const qem::Triangle triangle{2, 1, 0};
+  qem::Element owner;
+  owner.centre = {0.5f, 1, 0};
+  doc.boundaryTriangles.push_back(&triangle);
+  doc.boundaryElements.push_back(&owner);
+  engine::test_seam::InstallDocument(&doc);
+  engine::GenerateEdgeBuffers();
+  const auto v = enginetest::Vertices(state.edgeBuffer.get());
+  ASSERT_EQ(v.size(), 3u);
+  const float xs[3] = {1, 0.5f, 0};
+  for (int j = 0; j < 3; ++j) {
+    EXPECT_EQ(v[j].x, xs[j]);
+    EXPECT_EQ(v[j].nx, 0.0f);
+    EXPECT_EQ(v[j].ny, 0.0f);
+    EXPECT_EQ(v[j].nz, 0.0f);
+  }
+  engine::ResetState();
+  engine::test_seam::InstallDocument(nullptr);
+}
+
 TEST_F(SceneTest, EqualValuesShowEverythingViolet) {
   Load("QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
        "FRAMES 1\n0  5 5 5 5\n");
