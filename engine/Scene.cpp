@@ -170,7 +170,9 @@ void DrawScene() {
     device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, n);
   }
 
-  if (state.clipIndexBuffer && state.sectionShown) {
+  // (A build that failed half-way may have left one section buffer missing; the pending
+  // error ends the program, but nothing is drawn from a buffer that is not there.)
+  if (state.clipIndexBuffer && state.sectionShown && state.clipVertexBuffer) {
     device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
     device->SetStreamSource(0, state.clipVertexBuffer.get(), 0, kSceneStride);
     device->SetRenderState(D3DRS_DEPTHBIAS, noBias);
@@ -186,7 +188,7 @@ void DrawScene() {
       device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
       device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
       device->SetIndices(state.clipWireBuffer.get());
-      if (state.clipLineCount > 0) {
+      if (state.clipLineCount > 0 && state.clipWireBuffer) {
         device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 0, state.clipVertexCount, 0,
                                      state.clipLineCount);
       }
