@@ -29,17 +29,19 @@ constexpr std::uint32_t kBackground = 0xFF000000;
 
 // A box of 4 x 4 x 4 cubes whose values are all 0 in the first frame (time 0) and all 1 in
 // the second (time 1): the whole mesh is violet at the start and red at the end.
-std::string UniformBox() {
+std::string UniformBox(std::uint32_t nx = 4, std::uint32_t ny = 4, std::uint32_t nz = 4) {
   qemgen::Params params;
-  params.nx = params.ny = params.nz = 4;
+  params.nx = nx;
+  params.ny = ny;
+  params.nz = nz;
   params.frames = 1;
   std::string text = qemgen::GenerateQem(params);
   text.resize(text.find("FRAMES"));
-  const int vertices = 5 * 5 * 5;
+  const std::uint32_t vertices = (nx + 1) * (ny + 1) * (nz + 1);
   text += "FRAMES 2\n0";
-  for (int i = 0; i < vertices; ++i) text += " 0";
+  for (std::uint32_t i = 0; i < vertices; ++i) text += " 0";
   text += "\n1";
-  for (int i = 0; i < vertices; ++i) text += " 1";
+  for (std::uint32_t i = 0; i < vertices; ++i) text += " 1";
   text += "\n";
   return text;
 }
@@ -191,6 +193,35 @@ TEST_F(EngineGLTest, LightingShadesTheMesh) {
   EXPECT_LE(gfx_test::Red(lit), 0x7F);
   EXPECT_GT(gfx_test::Blue(lit), 0);
   EXPECT_EQ(gfx_test::Green(lit), 0);
+}
+
+// A flat box of 64 x 64 x 3 cubes seen face on, cut through its middle layer: the section
+// has more than 65 536 vertices and is drawn with 32-bit indices.
+class BigSectionGLTest : public EngineGLTest {
+ protected:
+  std::string Text() override { return UniformBox(64, 64, 3); }
+};
+
+TEST_F(BigSectionGLTest, EveryPolygonOfALargeSectionIsDrawn) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  state.rotationX = 0;
+  state.rotationY = 0;
+  CutMiddle();
+  ASSERT_GT(state.clipVertexCount, 65536u);
+  ASSERT_EQ(state.clipIndexBuffer->Format(), gfx::D3DFMT_INDEX32);
+  Frame();
+  const int violet = Count(0xFF7F00FF);
+  // Without the section the cut-open box shows only culled inner faces: background.
+  state.sectionShown = false;
+  Frame();
+  const int background = Count(kBackground);
+  EXPECT_GT(violet, kWidth * kHeight / 5);  // the 2 x 2 face fills about a quarter of the view
+  EXPECT_GE(background, violet);
+  // Every pixel the section covered was violet: none shows a stray colour.
+  state.sectionShown = true;
+  Frame();
+  EXPECT_EQ(Count(0xFF7F00FF) + Count(kBackground), kWidth * kHeight);
 }
 
 // The bundled sample: a box with a wave of values travelling along x.
