@@ -1,5 +1,7 @@
 #include "engine/Scene.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
@@ -79,7 +81,10 @@ void GenerateEdgeBuffers() {
   Device* device = frame::GetDevice();
   if (document && device) {
     const auto n = static_cast<UINT>(document->boundaryTriangles.size());
-    HRESULT hr = device->CreateVertexBuffer(n * 84, 0, kSceneFvf, D3DPOOL_MANAGED, state.edgeBuffer);
+    // A mesh can have no boundary at all (every face shared, as by an element written
+    // twice); a buffer of no bytes cannot be made, so it gets room for one triangle and
+    // draws none, rather than ending the program over a valid document.
+    HRESULT hr = device->CreateVertexBuffer(std::max(n, 1u) * 84, 0, kSceneFvf, D3DPOOL_MANAGED, state.edgeBuffer);
     if (Failed(hr)) {
       state.edgeBuffer.reset();
       ErrorRaiseDirectX(hr, "Nie można utworzyć bufora wierzchołków do brzegów"_cp, "", 0);

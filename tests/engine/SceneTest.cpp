@@ -54,6 +54,20 @@ TEST_F(SceneTest, BoundaryBufferTurnsInwardFacesAndColoursEachCorner) {
   }
 }
 
+// Two copies of one tetrahedron share every face: a valid mesh with no boundary at all.
+TEST_F(SceneTest, MeshWithoutBoundaryBuildsAnEmptyBufferInsteadOfFailing) {
+  const qem::Document& doc = Load(
+      "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 2\n0 2 1  0 1 3  1 2 3  0 3 2\n"
+      "0 2 1  0 1 3  1 2 3  0 3 2\nFRAMES 1\n0  0 1 2 3\n");
+  ASSERT_TRUE(doc.boundaryTriangles.empty());
+  engine::GenerateEdgeBuffers();
+  EXPECT_TRUE(TakeTrace().empty());
+  ASSERT_TRUE(state.edgeBuffer);
+  EXPECT_EQ(state.edgeTriangleCount, 0u);
+  engine::RecolourEdges();
+  EXPECT_TRUE(TakeTrace().empty());
+}
+
 TEST_F(SceneTest, RecolourRewritesOnlyColours) {
   Load(kInwardFace);
   engine::GenerateEdgeBuffers();
