@@ -199,6 +199,35 @@ TEST(QemReader, AMissingFileIsReportedOnTheCallingThreadsTraceOnly) {
   GlobalErrorTrace().Clear();
 }
 
+TEST(QemReader, AnEmptyFileAndADirectoryFailAsTheStreamLayerReadsThem) {
+  // An empty file cannot be mapped: it is read as an empty text and has no header.
+  {
+    TempFile file("");
+    qem::Document doc;
+    qem::LoadControl control;
+    qem::LoadDocument(file.path, &doc, control);
+    EXPECT_FALSE(ErrorPending());
+    const auto lines = qemtest::NewestFirst(control.trace);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Nie można wczytać pliku: "_cp + file.path);
+    EXPECT_EQ(lines[2], RootLine(0, 1, 1, "Błędny nagłówek pliku"_cp));
+  }
+  // A directory opens but cannot be read.
+  {
+    GlobalErrorTrace().Clear();
+    qem::Document doc;
+    qem::LoadControl control;
+    qem::LoadDocument("/tmp", &doc, control);
+    EXPECT_FALSE(control.trace.IsPending());
+    ASSERT_TRUE(ErrorPending());
+    const auto& lines = GlobalErrorTrace().Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("Nie mozna odczytac z pliku"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("Nie mozna wczytac lancucha z pliku \"/tmp\""), std::string::npos) << lines[1];
+    GlobalErrorTrace().Clear();
+  }
+}
+
 TEST(QemReader, ACancelledReadStopsAfterTheItemBeingRead) {
   qem::Document doc;
   qem::LoadControl control;
