@@ -6,10 +6,15 @@
 // - pre-transformed vertices: x, y in pixels of the viewport with y down, z in 0..1;
 // - depth 0..1 with the bias added in 0..1 units; D3DCULL_CCW culls triangles that appear
 //   counter-clockwise on screen;
-// - wireframe fill of triangle lists is drawn as lines over the triangles' edges, each
-//   shared edge once, a geometry shader leaving out the edges of culled triangles (the
-//   same picture as polygon-mode lines, several times faster on software renderers);
-//   other primitives in wireframe use the polygon mode;
+// - wireframe fill of triangle lists from a vertex buffer is drawn as the filled triangles,
+//   keeping only the pixels within half a pixel of an edge (a whole pixel inside where the
+//   triangle across is culled or missing), so that the edges of culled triangles are left
+//   out and the picture is that of one-pixel lines: on a software renderer one more filled
+//   pass costs far less than a line per edge. Indexed and user-memory triangle lists are
+//   drawn as lines over the triangles' edges, each shared edge once, a geometry shader
+//   leaving out the edges of culled triangles (the same picture as polygon-mode lines,
+//   several times faster on software renderers); other primitives in wireframe use the
+//   polygon mode;
 // - pixel (i, j) covers [i, i + 1) x [j, j + 1): a rectangle on whole pixels covers what
 //   Direct3D 9 covers, without its half-pixel offset for texel centres;
 // - lighting: the first enabled directional light, diffuse and ambient terms, the vertex
@@ -219,6 +224,7 @@ class GLDevice final : public Device {
                      true,
                      false,
                      0,
+                     false,
                      D3DTOP_SELECTARG1,
                      D3DTA_DIFFUSE,
                      D3DTA_CURRENT,
@@ -227,6 +233,9 @@ class GLDevice final : public Device {
                      D3DTA_CURRENT};
     if (!programs->For(scene)) return E_FAIL;
     scene.wireCull = 3;
+    if (!programs->For(scene)) return E_FAIL;
+    scene.wireCull = 0;
+    scene.wireFill = true;
     if (!programs->For(scene)) return E_FAIL;
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
@@ -488,18 +497,17 @@ class GLDevice final : public Device {
     const UINT vertices = VerticesForPrimitives(type, count);
     if (!vb || vertices == 0 ||
         state.streamOffset + (static_cast<std::uint64_t>(startVertex) + vertices) * state.streamStride > vb->Length() ||
-        !Prepare(vb->name, state.streamOffset, state.streamStride, type)) {
+        !Prepare(vb->name, state.streamOffset, state.streamStride, type,
+                 Lines(type) ? static_cast<GLint>(startVertex) : -1)) {
       return D3DERR_INVALIDCALL;
     }
     if (Lines(type)) {
-      GLsizei lineIndices = 0;
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, vb->Edges(state.streamOffset + startVertex * state.streamStride,
-                                                      state.streamStride, count, lineIndices));
-      glDrawElementsBaseVertex(GL_LINES_ADJACENCY, lineIndices, GL_UNSIGNED_INT, nullptr,
-                               static_cast<GLint>(startVertex));
-    } else {
-      glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
+      glActiveTexture(GL_TEXTURE1);
+      glBindTexture(GL_TEXTURE_BUFFER,
+                    vb->Planes(state.streamOffset + startVertex * state.streamStride, state.streamStride, count));
+      glActiveTexture(GL_TEXTURE0);
     }
+    glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
     Finish();
     return D3D_OK;
   }
@@ -604,8 +612,11 @@ class GLDevice final : public Device {
     glDepthRange(v.MinZ, v.MaxZ);
   }
 
-  // Vertex layout of the current FVF over buffer, then every state as GL state and uniforms.
-  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type) {
+  // Vertex layout of the current FVF over buffer, then every state as GL state and uniforms;
+  // wireFirstVertex: for a wireframe triangle list drawn as filled triangles (WIRE_FILL,
+  // GLShaders.h), the number of its first vertex; else -1.
+  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type, GLint wireFirstVertex = -1) {
+    const bool wireFill = wireFirstVertex >= 0;
     const DWORD fvf = state.fvf;
     const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
     const bool hasNormal = (fvf & D3DFVF_NORMAL) != 0;
@@ -677,9 +688,9 @@ class GLDevice final : public Device {
     const ProgramKey key{pretransformed, hasNormal, hasColour, texture != nullptr && hasTex, lighting, light >= 0,
                          rs[D3DRS_NORMALIZENORMALS] != 0,
                          // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour.
-                         hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, WireCull(type), ts[D3DTSS_COLOROP],
-                         ts[D3DTSS_COLORARG1], ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP], ts[D3DTSS_ALPHAARG1],
-                         ts[D3DTSS_ALPHAARG2]};
+                         hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, wireFill ? 0 : WireCull(type), wireFill,
+                         ts[D3DTSS_COLOROP], ts[D3DTSS_COLORARG1], ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP],
+                         ts[D3DTSS_ALPHAARG1], ts[D3DTSS_ALPHAARG2]};
     const Program* program = programs->For(key);
     if (!program) return false;
     const Uniforms& u = program->u;
@@ -717,6 +728,29 @@ class GLDevice final : public Device {
       glUniform4fv(u.materialEmissive, 1, &state.material.Emissive.r);
     }
     if (clip) glUniform4fv(u.clipPlane, 1, state.clipPlane);
+    if (wireFill) {
+      // The x, y and w rows of the whole transform from the vertices' positions (x, y, z, 1)
+      // to clip space: the camera's centre is their Cross4 (WireEdges.h).
+      float rows[3][4], camera[4];
+      const D3DVIEWPORT9& v = state.viewport;
+      if (pretransformed) {
+        const float w = static_cast<float>(v.Width), h = static_cast<float>(v.Height);
+        const float x = static_cast<float>(v.X), y = static_cast<float>(v.Y);
+        const float transform[3][4] = {{2 / w, 0, 0, -1 - 2 * x / w}, {0, -2 / h, 0, 1 + 2 * y / h}, {0, 0, 0, 1}};
+        std::memcpy(rows, transform, sizeof rows);
+      } else {
+        D3DXMATRIX whole, viewProjection;
+        D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
+        D3DXMatrixMultiply(&whole, &state.world, &viewProjection);
+        for (int r = 0; r < 3; ++r) {
+          for (int i = 0; i < 4; ++i) rows[r][i] = whole.m[i][r == 2 ? 3 : r];
+        }
+      }
+      Cross4(rows[0], rows[1], rows[2], camera);
+      glUniform4fv(u.camera, 1, camera);
+      glUniform1i(u.firstVertex, wireFirstVertex);
+      glUniform1i(u.neighbourPlanes, 1);
+    }
     float factor[4];
     ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
     glUniform4fv(u.textureFactor, 1, factor);

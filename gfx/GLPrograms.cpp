@@ -33,8 +33,9 @@ const Program* ProgramCache::For(const ProgramKey& key) {
   const std::string defines = key.Defines();
   const GLuint vs = Compile(GL_VERTEX_SHADER, defines, gl_shaders::kVertex);
   const GLuint fs = Compile(GL_FRAGMENT_SHADER, defines, gl_shaders::kFragment);
-  const GLuint gs = key.wireCull ? Compile(GL_GEOMETRY_SHADER, defines, gl_shaders::kGeometry) : 0;
-  if (!vs || !fs || (key.wireCull && !gs)) {
+  const bool lines = key.wireCull && !key.wireFill;
+  const GLuint gs = lines ? Compile(GL_GEOMETRY_SHADER, defines, gl_shaders::kGeometry) : 0;
+  if (!vs || !fs || (lines && !gs)) {
     glDeleteShader(vs);
     glDeleteShader(fs);
     glDeleteShader(gs);
@@ -59,7 +60,8 @@ const Program* ProgramCache::For(const ProgramKey& key) {
   program.u = Uniforms{at("uViewport"),        at("uWorld"),           at("uViewProjection"),   at("uDepthBias"),
                        at("uToLight"),         at("uLightDiffuse"),    at("uLightAmbient"),     at("uGlobalAmbient"),
                        at("uMaterialDiffuse"), at("uMaterialAmbient"), at("uMaterialEmissive"), at("uClipPlane"),
-                       at("uTextureFactor"),   at("uTexture")};
+                       at("uTextureFactor"),   at("uTexture"),         at("uCamera"),           at("uFirstVertex"),
+                       at("uNeighbourPlanes")};
   return &programs.emplace(packed, program).first->second;
 }
 

@@ -16,7 +16,7 @@ namespace gfx::gl {
 struct Uniforms {
   GLint viewport, world, viewProjection, depthBias, toLight, lightDiffuse, lightAmbient;
   GLint globalAmbient, materialDiffuse, materialAmbient, materialEmissive, clipPlane;
-  GLint textureFactor, texture;
+  GLint textureFactor, texture, camera, firstVertex, neighbourPlanes;
 };
 
 // One specialised program (see GLShaders.h) and its uniforms.
@@ -30,6 +30,7 @@ struct ProgramKey {
   bool pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize;
   bool diffuseFromVertex, clipOn;
   DWORD wireCull;  // 0: no edge lists; else WIRE_CULL (GLShaders.h)
+  bool wireFill;
   DWORD colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
 
   std::uint64_t Packed() const {
@@ -39,6 +40,7 @@ struct ProgramKey {
       k = k << 1 | (b ? 1u : 0u);
     }
     k = k << 2 | (wireCull & 3);
+    k = k << 1 | (wireFill ? 1u : 0u);
     for (DWORD v : {colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2}) {
       k = k << 6 | (v & 0x3F);
     }
@@ -62,6 +64,7 @@ struct ProgramKey {
     define("DIFFUSE_FROM_VERTEX", diffuseFromVertex);
     define("CLIP_ON", clipOn);
     define("WIRE_CULL", wireCull);
+    define("WIRE_FILL", wireFill);
     define("COLOUR_OP", colourOp & 0x3F);
     define("COLOUR_ARG1", colourArg1 & 0x3F);
     define("COLOUR_ARG2", colourArg2 & 0x3F);

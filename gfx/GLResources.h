@@ -44,6 +44,7 @@ class GLVertexBuffer final : public VertexBuffer {
     live->forget(static_cast<const VertexBuffer*>(this));
     glDeleteBuffers(1, &name);
     glDeleteBuffers(1, &edgeName);
+    glDeleteTextures(1, &planeTexture);
   }
   HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
     if (!data || locked) return D3DERR_INVALIDCALL;
@@ -60,37 +61,57 @@ class GLVertexBuffer final : public VertexBuffer {
     locked = false;
     glBindBuffer(GL_ARRAY_BUFFER, name);
     glBufferSubData(GL_ARRAY_BUFFER, lockOffset, lockSize, bytes.data() + lockOffset);
-    // Recolouring leaves the positions alone: the line list stays valid then.
+    // Recolouring leaves the positions alone: the neighbours' planes stay valid then.
     if (edgeCount && !SamePositions()) edgeKey = {};
     return D3D_OK;
   }
   UINT Length() const override { return static_cast<UINT>(bytes.size()); }
   DWORD Fvf() const override { return fvf; }
 
-  // The GL buffer of the edge list (WireEdges.h) of count triangles from byte offset on,
-  // numbered from the first of their vertices.
-  GLuint Edges(UINT offset, UINT stride, UINT count, GLsizei& lineIndices) {
+  // A buffer texture of the planes (Cross4, WireEdges.h) of count triangles from byte offset
+  // on and of their neighbours: four RGBA32F texels per triangle, its own plane and those of
+  // the triangles across its edges a-b, b-c and c-a in their own winding, all zero where
+  // there is none (AdjacencyOfTriangleList).
+  GLuint Planes(UINT offset, UINT stride, UINT count) {
     const EdgeKey key{offset, stride, count};
     if (!(edgeKey == key)) {
-      std::vector<std::uint32_t> lines;
+      std::vector<std::uint32_t> adjacency;
       if (stride >= 12 && offset <= bytes.size() && count <= (bytes.size() - offset) / stride / 3) {
-        UniqueEdgesOfTriangleList(bytes.data() + offset, stride, count, lines);
+        AdjacencyOfTriangleList(bytes.data() + offset, stride, count, adjacency);
+      }
+      auto point = [&](std::uint32_t vertex) {
+        std::array<float, 4> p{0, 0, 0, 1};
+        std::memcpy(p.data(), bytes.data() + offset + static_cast<std::size_t>(vertex) * stride, 12);
+        return p;
+      };
+      std::vector<float> planes(std::max<std::size_t>(adjacency.size() / 6 * 16, 4), 0.0f);
+      for (std::size_t t = 0; t < adjacency.size() / 6; ++t) {
+        const std::uint32_t* corners = &adjacency[6 * t];
+        float* out = &planes[16 * t];
+        Cross4(point(corners[0]).data(), point(corners[2]).data(), point(corners[4]).data(), out);
+        for (int k = 0; k < 3; ++k) {
+          // Edge k runs from corner k to corner k + 1; the neighbour runs it back.
+          const std::uint32_t a = corners[2 * k], b = corners[(2 * k + 2) % 6], across = corners[2 * k + 1];
+          if (across != a) Cross4(point(b).data(), point(a).data(), point(across).data(), out + 4 * (k + 1));
+        }
       }
       if (!edgeName) glGenBuffers(1, &edgeName);
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, edgeName);
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.size() * 4), lines.data(), GL_STATIC_DRAW);
+      glBindBuffer(GL_TEXTURE_BUFFER, edgeName);
+      glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(planes.size() * 4), planes.data(), GL_STATIC_DRAW);
+      if (!planeTexture) glGenTextures(1, &planeTexture);
+      glBindTexture(GL_TEXTURE_BUFFER, planeTexture);
+      glTexBuffer(GL_TEXTURE_BUFFER, GL_RGBA32F, edgeName);
       edgeKey = key;
-      edgeCount = static_cast<GLsizei>(lines.size());
+      edgeCount = static_cast<GLsizei>(adjacency.size());
       edgePositions.clear();
       edgePositions.reserve(static_cast<std::size_t>(count) * 3);
-      for (std::size_t i = 0; i < edgePositions.capacity() && !lines.empty(); ++i) {
+      for (std::size_t i = 0; i < edgePositions.capacity() && !adjacency.empty(); ++i) {
         Position p;
         std::memcpy(p.data(), bytes.data() + offset + i * stride, 12);
         edgePositions.push_back(p);
       }
     }
-    lineIndices = edgeCount;
-    return edgeName;
+    return planeTexture;
   }
 
   std::shared_ptr<Liveness> live;
@@ -116,10 +137,10 @@ class GLVertexBuffer final : public VertexBuffer {
     return true;
   }
 
-  GLuint edgeName = 0;
+  GLuint edgeName = 0, planeTexture = 0;
   EdgeKey edgeKey;
   GLsizei edgeCount = 0;
-  std::vector<Position> edgePositions;  // of the vertices the line list was built from
+  std::vector<Position> edgePositions;  // of the vertices the planes were built from
 };
 
 // Indices keep a copy in memory (as the managed pool does): the wireframe's line lists

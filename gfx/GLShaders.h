@@ -12,6 +12,8 @@
 //   COLOUR_OP, COLOUR_ARG1, COLOUR_ARG2, ALPHA_OP, ALPHA_ARG1, ALPHA_ARG2: D3DTOP_* / D3DTA_*
 //   WIRE_CULL: for the wireframe's edge lists (kGeometry): 1 draws every edge, 2 / 3 only
 //   the edges of triangles that D3DCULL_CW / D3DCULL_CCW keeps
+//   WIRE_FILL: 0 or 1, the wireframe of a triangle list drawn as its filled triangles,
+//   keeping only the pixels on their edges (with WIRE_CULL 0)
 
 namespace gfx::gl_shaders {
 
@@ -37,6 +39,9 @@ uniform vec4 uMaterialDiffuse;
 uniform vec4 uMaterialAmbient;
 uniform vec4 uMaterialEmissive;
 uniform vec4 uClipPlane;       // world space; keep the side where the value is >= 0
+uniform vec4 uCamera;          // the camera's centre, Cross4 of the x, y and w rows of the transform
+uniform int uFirstVertex;      // of the wireframe's triangles
+uniform samplerBuffer uNeighbourPlanes;
 
 #if CLIP_ON
 out float gl_ClipDistance[1];
@@ -47,8 +52,32 @@ out Varyings {
 } vOut;
 #define vColour vOut.colour
 #define vTexCoord vOut.texCoord
+#if WIRE_FILL
+out vec3 vEdge;        // 0 on the edge opposite each corner, 1 at the corner
+flat out vec3 vWidth;  // pixels this triangle draws on its side of each edge
+
+// The pixels this triangle draws on its side of the edge with the neighbour whose plane is
+// 4 triangle + 1 + edge: half a line where the neighbour is drawn too and lies on the
+// other side on screen (it faces the same way: it draws the other half), else the whole
+// line, as Direct3D leaves out the edges of culled triangles only and not the edges they
+// share with drawn ones. A missing neighbour has the zero plane. Facing: the sign of the
+// plane and the camera's centre multiplied, > 0 counter-clockwise on screen.
+float Width(float facing, int triangle, int edge) {
+  float across = dot(texelFetch(uNeighbourPlanes, 4 * triangle + 1 + edge), uCamera);
+  return across * facing > 0.0 ? 0.5 : 1.0;
+}
+#endif
 
 void main() {
+#if WIRE_FILL
+  int corner = gl_VertexID - uFirstVertex;
+  int triangle = corner / 3;
+  vEdge = vec3(0.0);
+  vEdge[corner - 3 * triangle] = 1.0;
+  float facing = dot(texelFetch(uNeighbourPlanes, 4 * triangle), uCamera);
+  // Edges b-c, c-a and a-b are opposite corners a, b and c.
+  vWidth = vec3(Width(facing, triangle, 1), Width(facing, triangle, 2), Width(facing, triangle, 0));
+#endif
 #if HAS_COLOUR
   vec4 colour = aColour;
 #else
@@ -113,6 +142,11 @@ out vec4 fragColour;
 uniform vec4 uTextureFactor;
 uniform sampler2D uTexture;
 
+#if WIRE_FILL
+in vec3 vEdge;
+flat in vec3 vWidth;
+#endif
+
 vec4 Source(int source, vec4 texel) {
   if (source == 2) return texel;           // D3DTA_TEXTURE
   if (source == 3) return uTextureFactor;  // D3DTA_TFACTOR
@@ -137,6 +171,18 @@ vec4 Operation(int op, vec4 a1, vec4 a2) {
 }
 
 void main() {
+#if WIRE_FILL
+  // Distance to each edge along the pixel axis it crosses most steeply, the measure a
+  // one-pixel line is rasterised by: the pixel is the line's when its centre is nearer
+  // than the width this triangle draws of it. An edge on the boundary of two pixels, half a
+  // pixel from both centres, goes to the pixel of greater window x (or y).
+  vec3 dx = dFdx(vEdge), dy = dFdy(vEdge);
+  bvec3 xMajor = greaterThanEqual(abs(dx), abs(dy));
+  vec3 distance = vEdge / max(abs(dx), abs(dy));
+  vec3 towardsEdge = mix(dy, dx, vec3(xMajor));  // > 0: the edge is at smaller x (or y)
+  vec3 width = vWidth + mix(vec3(0.0), vec3(0.001), greaterThan(towardsEdge, vec3(0.0)));
+  if (all(greaterThanEqual(distance, width))) discard;
+#endif
 #if HAS_TEXTURE
   vec4 texel = texture(uTexture, vTexCoord);
 #else

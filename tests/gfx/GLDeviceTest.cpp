@@ -179,6 +179,44 @@ TEST_F(GLDeviceTest, CullModeFollowsOnScreenWinding) {
   }
 }
 
+// An edge is one line however its two triangles lie: one across it on the other side on
+// screen (both drawn), one folding back over the same side (culled, or drawn without
+// culling, as at an outline), or none. The edge x = 0 lies on the boundary of pixel
+// columns 31 and 32; the first triangle is left of it, clockwise on screen.
+TEST_F(GLDeviceTest, WireframeEdgeIsOneLineWhateverItsNeighbour) {
+  const SceneVertex top{0, 0.5f, 5, 0, 0, -1, 0xFFFF0000}, bottom{0, -0.5f, 5, 0, 0, -1, 0xFFFF0000};
+  const SceneVertex left{-0.5f, 0, 5, 0, 0, -1, 0xFFFF0000};
+  const SceneVertex right{0.5f, 0, 5, 0, 0, -1, 0xFFFF0000}, folded{-0.25f, 0, 6, 0, 0, -1, 0xFFFF0000};
+  struct Case {
+    const char* name;
+    std::vector<SceneVertex> triangles;
+    DWORD cull;
+  };
+  const Case cases[] = {
+      {"alone", {top, bottom, left}, D3DCULL_CCW},
+      {"across", {top, bottom, left, bottom, top, right}, D3DCULL_CCW},
+      {"across, no culling", {top, bottom, left, bottom, top, right}, D3DCULL_NONE},
+      {"folded, culled", {top, bottom, left, bottom, top, folded}, D3DCULL_CCW},
+      {"folded, no culling", {top, bottom, left, bottom, top, folded}, D3DCULL_NONE},
+  };
+  for (const Case& c : cases) {
+    auto vb = Buffer(c.triangles);
+    OrthoCamera();
+    Unlit();
+    device->SetRenderState(D3DRS_CULLMODE, c.cull);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+    device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBackground, 1, 0);
+    device->BeginScene();
+    Draw(vb.get(), static_cast<UINT>(c.triangles.size() / 3));
+    device->EndScene();
+    for (const int y : {24, 28, 36, 40}) {
+      int lit = 0;
+      for (int x = 29; x <= 34; ++x) lit += Pixel(x, y) == 0xFFFF0000;
+      EXPECT_EQ(lit, 1) << c.name << ", row " << y;
+    }
+  }
+}
+
 // The plane keeps the side where its value is >= 0; switched off, it clips nothing (Mesa
 // clips on a written distance even when the GL plane is disabled).
 TEST_F(GLDeviceTest, ClipPlaneRemovesTheNearSide) {
