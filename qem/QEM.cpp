@@ -1,9 +1,6 @@
 #include "qem/QEM.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -13,7 +10,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <optional>
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/Stream.h"
@@ -366,56 +362,9 @@ void ParseDocumentText(std::string_view text, std::string_view path, Document& d
   }
 }
 
-namespace {
-
-// A regular, non-empty file mapped read-only, so that a large text is parsed where the
-// page cache holds it: no copy into fresh memory, whose pages cost more to touch than the
-// parse of what they hold. Any failure to map leaves the object empty, and the caller
-// reads the file through the stream layer instead (which reports a file that cannot be
-// opened or read, and handles the empty file). As with any mapping, a file cut short by
-// another program during the parse would end this one with SIGBUS.
-class MappedText {
- public:
-  explicit MappedText(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      const auto bytes = static_cast<std::size_t>(info.st_size);
-      void* p = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-      if (p != MAP_FAILED) {
-        data = static_cast<const char*>(p);
-        size = bytes;
-      }
-    }
-    ::close(fd);
-  }
-  ~MappedText() {
-    if (data) ::munmap(const_cast<char*>(data), size);
-  }
-  MappedText(const MappedText&) = delete;
-  MappedText& operator=(const MappedText&) = delete;
-
-  bool Mapped() const { return data != nullptr; }
-  std::string_view Text() const { return {data, size}; }
-
- private:
-  const char* data = nullptr;
-  std::size_t size = 0;
-};
-
-}  // namespace
-
 void LoadDocument(const std::string& path, Document* document, LoadControl& control) {
   control.ResetProgress();
-  std::optional<MappedText> mapped;
-  if (!ErrorPending()) mapped.emplace(path);
-  if (mapped && mapped->Mapped()) {
-    ParseDocumentText(mapped->Text(), path, *document, control);
-  } else {
-    // What cannot be mapped (a file that cannot be opened or read, an empty file, a
-    // device) is read by the stream layer, which reports the failures.
-    mapped.reset();
+  {
     std::string text;
     // The whole text is needed at once; reserving its size up front saves the copies of
     // a growing string (ReadWholeFile empties the string but keeps its capacity).
