@@ -6,15 +6,11 @@
 #include <thread>
 
 #include "config/TvlError.h"
+#include "tests/TraceLines.h"
 
 namespace {
 
-std::vector<std::string> Drain(ErrorTrace& trace) {
-  std::vector<std::string> lines;
-  std::string line;
-  while (trace.PopLine(line)) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> Drain(ErrorTrace& trace) { return PopAllLines(trace); }
 
 TEST(ErrorTrace, LocationLineUsesTheFileBaseName) {
   struct Case {

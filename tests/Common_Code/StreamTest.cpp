@@ -7,6 +7,7 @@
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
+#include "tests/TraceLines.h"
 
 namespace {
 
@@ -28,12 +29,7 @@ class StreamTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
-  std::vector<std::string> TraceLines() {
-    std::vector<std::string> lines;
-    std::string line;
-    while (ErrorPopLine(line)) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> TraceLines() { return PopAllLines(); }
   std::filesystem::path dir;
 };
 

@@ -16,6 +16,7 @@
 #include "framework/FakeWindowSystem.h"
 #include "gfx/RecordingDevice.h"
 #include "qem/Loader.h"
+#include "tests/TraceLines.h"
 
 namespace {
 
@@ -53,10 +54,7 @@ class ApplicationTest : public ::testing::Test {
     services.showError = [this](std::string_view text, std::string_view caption) {
       boxes.push_back(std::string(caption) + ": " + std::string(text));
     };
-    services.writeReport = [this] {
-      std::string line;
-      while (ErrorPopLine(line)) report.push_back(line);
-    };
+    services.writeReport = [this] { report = PopAllLines(); };
   }
 
   void TearDown() override {

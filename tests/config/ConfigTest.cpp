@@ -8,15 +8,11 @@
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
+#include "tests/TraceLines.h"
 
 namespace {
 
-std::vector<std::string> TakeLines() {
-  std::vector<std::string> lines;
-  std::string line;
-  while (ErrorPopLine(line)) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> TakeLines() { return PopAllLines(); }
 
 class ConfigTest : public ::testing::Test {
  protected:

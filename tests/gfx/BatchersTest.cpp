@@ -11,6 +11,7 @@
 #include "Common_Code/ErrorTrace.h"
 #include "gfx/Gui.h"
 #include "gfx/RecordingDevice.h"
+#include "tests/TraceLines.h"
 
 namespace {
 
@@ -20,12 +21,7 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-std::vector<std::string> TakeLines() {
-  std::vector<std::string> lines;
-  std::string line;
-  while (ErrorPopLine(line)) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> TakeLines() { return PopAllLines(); }
 
 std::vector<std::string> BlockCalls(const StateBlockPtr& block) {
   std::vector<std::string> out;

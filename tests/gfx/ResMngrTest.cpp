@@ -12,6 +12,7 @@
 #include "config/Config.h"
 #include "gfx/Math.h"
 #include "gfx/RecordingDevice.h"
+#include "tests/TraceLines.h"
 
 namespace {
 
@@ -20,12 +21,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-std::vector<std::string> TakeLines() {
-  std::vector<std::string> lines;
-  std::string line;
-  while (ErrorPopLine(line)) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> TakeLines() { return PopAllLines(); }
 
 std::string FontConfig(const char* name, const char* height, const char* bold) {
   std::string text = "Gfx { Font { ";
