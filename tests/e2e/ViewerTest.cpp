@@ -69,6 +69,11 @@ class Session {
     return false;
   }
 
+  // What the program said when it did not come up: its standard error and Errors.log.
+  std::string Diagnosis() const {
+    return "stderr:\n" + viewer.Stderr() + "\nErrors.log:\n" + cp1250::ToUtf8(scratch.ReadFile("Errors.log"));
+  }
+
   // Opens the console, types a command, confirms it and closes the console again.
   void Command(const std::string& line) {
     viewer.Key("grave");
@@ -84,7 +89,7 @@ class Session {
 
 TEST(Viewer, SampleIsDrawnInTheScaleColours) {
   Session session("sample");
-  ASSERT_TRUE(session.Open()) << session.viewer.Stderr();
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
   const Image shot = session.viewer.WindowShot();
   EXPECT_EQ(shot.width, 1024);
   EXPECT_EQ(shot.height, 768);
@@ -97,7 +102,7 @@ TEST(Viewer, SampleIsDrawnInTheScaleColours) {
 
 TEST(Viewer, BackquoteOpensAndClosesTheConsole) {
   Session session("console");
-  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
   const Image before = session.viewer.WindowShot();
   session.viewer.Key("grave");
   const Image open = session.viewer.WindowShot();
@@ -111,7 +116,7 @@ TEST(Viewer, BackquoteOpensAndClosesTheConsole) {
 
 TEST(Viewer, CommandsChangeThePicture) {
   Session session("commands");
-  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
   const int h = session.viewer.WindowShot().height, w = session.viewer.WindowShot().width;
   const Image lit = session.viewer.WindowShot();
   session.Command("lighting");
@@ -127,7 +132,7 @@ TEST(Viewer, CommandsChangeThePicture) {
 
 TEST(Viewer, DragsTurnTheMeshAndMoveThePlaneThenTheSectionAndCullingSwitch) {
   Session session("drags");
-  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
   const Image before = session.viewer.WindowShot();
   const int w = before.width, h = before.height;
   session.viewer.Drag(1, w / 2, h / 2, w / 2 + 150, h / 2 + 40);
@@ -148,7 +153,7 @@ TEST(Viewer, DragsTurnTheMeshAndMoveThePlaneThenTheSectionAndCullingSwitch) {
 
 TEST(Viewer, EndAndHomeMoveThroughTime) {
   Session session("time");
-  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
   const Image start = session.viewer.WindowShot();
   const int w = start.width, h = start.height;
   session.viewer.HoldKey("End", 600ms);
@@ -161,7 +166,7 @@ TEST(Viewer, EndAndHomeMoveThroughTime) {
 
 TEST(Viewer, PolishLettersReachTheConsole) {
   Session session("polish");
-  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
   Shell("setxkbmap pl");
   session.viewer.Key("grave");
   const Image before = session.viewer.WindowShot();
