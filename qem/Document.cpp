@@ -4,12 +4,20 @@
 
 namespace qem {
 
-Document::~Document() {
+Document::~Document() { Clear(); }
+
+void Document::Clear() {
   // The octree first: its lists point at elements.
   octree.reset();
-  frames.clear();
+  boundaryTriangles = {};
+  boundaryElements = {};
+  frames = {};
   elements.clear();
-  vertices.clear();
+  vertices = {};
+  triangleStore.Clear();
+  indexStore.Clear();
+  boundsMin = boundsMax = centre = {};
+  scale = valueMin = valueMax = timeMin = timeMax = epsilon = 0;
 }
 
 float Document::ValueAt(std::uint32_t vertex, float t) const {

@@ -30,6 +30,7 @@ struct LoadControl {
   void Advance() {
     progressCount.store(progressCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
+  void SetProgress(std::uint32_t count) { progressCount.store(count, std::memory_order_relaxed); }
 };
 
 }  // namespace qem

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -80,10 +81,21 @@ void LoaderThread() {
   s.running = false;
 }
 
-}  // namespace
+// A failed allocation anywhere in the steps ends the load like any other failure, with
+// the memory taken so far given back; the steps themselves hold nothing that a thrown
+// std::bad_alloc would leave inconsistent beyond the document, which is emptied.
+template <class Steps>
+void WithoutMemoryFailures(Document& document, LoadControl& control, const Steps& steps) {
+  try {
+    steps();
+  } catch (const std::bad_alloc&) {
+    document.Clear();
+    control.trace.Raise(kOutOfMemoryText, "", 0);
+  }
+}
 
-void RunLoadAfterReading(Document& document, LoadControl& control,
-                         const std::function<void(std::int32_t)>& onStage) {
+void RunStagesAfterReading(Document& document, LoadControl& control,
+                           const std::function<void(std::int32_t)>& onStage) {
   auto go = [&] { return !control.trace.IsPending() && !control.Cancelled(); };
   auto stage = [&](std::int32_t value) {
     if (onStage) onStage(value);
@@ -103,10 +115,17 @@ void RunLoadAfterReading(Document& document, LoadControl& control,
   }
 }
 
+}  // namespace
+
+void RunLoadAfterReading(Document& document, LoadControl& control,
+                         const std::function<void(std::int32_t)>& onStage) {
+  WithoutMemoryFailures(document, control, [&] { RunStagesAfterReading(document, control, onStage); });
+}
+
 void RunLoad(const std::string& path, Document& document, LoadControl& control,
              const std::function<void(std::int32_t)>& onStage) {
   if (onStage) onStage(kStageReading);
-  LoadDocument(path, &document, control);
+  WithoutMemoryFailures(document, control, [&] { LoadDocument(path, &document, control); });
   RunLoadAfterReading(document, control, onStage);
 }
 
@@ -195,7 +214,7 @@ std::string FormatLoadStatus(std::int32_t stage, std::uint32_t count, std::uint3
   if (count != 0) {
     text += " (";
     if (total != 0) {
-      text += ToText(static_cast<std::uint32_t>(count * 100u) / total);
+      text += ToText(static_cast<std::uint32_t>(std::uint64_t{count} * 100u / total));
       text += "%)";
     } else {
       text += ToText(count);

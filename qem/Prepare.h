@@ -14,7 +14,9 @@
 // ranges, epsilon (file units), and each element's vertex set and centre. It records
 // nothing; a cancellation stops it after the element being prepared.
 //
-// Both reset the progress to 0 / 0 and do not advance it.
+// Progress: each resets the counter to 0 with the element count as total, and advances it
+// through the elements (validation while it checks their vertex numbers, its longest
+// part; preparation as it prepares them).
 
 #include "qem/Document.h"
 #include "qem/LoadControl.h"

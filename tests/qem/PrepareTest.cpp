@@ -81,7 +81,9 @@ TEST(QemPrepare, BoundsScaleCentreEpsilonAndNormalisation) {
   qem::LoadControl control;
   control.progressCount = 5;
   qem::PrepareDocument(doc, control);
-  EXPECT_EQ(control.progressCount.load(), 0u);
+  // Counted from 0 again, one per element prepared, of the element count.
+  EXPECT_EQ(control.progressCount.load(), 1u);
+  EXPECT_EQ(control.progressTotal.load(), 1u);
   EXPECT_EQ(doc.boundsMin.x, 0);
   EXPECT_EQ(doc.boundsMax.z, 8);
   EXPECT_EQ(doc.scale, 4);

@@ -2,6 +2,14 @@
 // the two tokenisers (plain texts and full TVL) giving the same result.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include <cmath>
 #include <cstdio>
@@ -199,33 +207,56 @@ TEST(QemReader, AMissingFileIsReportedOnTheCallingThreadsTraceOnly) {
   GlobalErrorTrace().Clear();
 }
 
-TEST(QemReader, AnEmptyFileAndADirectoryFailAsTheStreamLayerReadsThem) {
-  // An empty file cannot be mapped: it is read as an empty text and has no header.
-  {
-    TempFile file("");
-    qem::Document doc;
-    qem::LoadControl control;
-    qem::LoadDocument(file.path, &doc, control);
-    EXPECT_FALSE(ErrorPending());
-    const auto lines = qemtest::NewestFirst(control.trace);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1], "Nie można wczytać pliku: "_cp + file.path);
-    EXPECT_EQ(lines[2], RootLine(0, 1, 1, "Błędny nagłówek pliku"_cp));
-  }
-  // A directory opens but cannot be read.
-  {
+TEST(QemReader, AnEmptyFileIsAnEmptyTextWithoutHeader) {
+  TempFile file("");
+  qem::Document doc;
+  qem::LoadControl control;
+  qem::LoadDocument(file.path, &doc, control);
+  EXPECT_FALSE(ErrorPending());
+  const auto lines = qemtest::NewestFirst(control.trace);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Nie można wczytać pliku: "_cp + file.path);
+  EXPECT_EQ(lines[2], RootLine(0, 1, 1, "Błędny nagłówek pliku"_cp));
+}
+
+// A FIFO with no writer would block an ordinary open for ever, a device or a socket
+// gives no mesh text: each is refused at once as a file that cannot be opened.
+TEST(QemReader, WhatIsNotARegularFileIsRefusedAtOnceAsUnopenable) {
+  const std::string fifo = "/tmp/qem_test_fifo_" + std::to_string(::getpid());
+  const std::string socketPath = "/tmp/qem_test_socket_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  for (const std::string& path : {std::string("/tmp"), fifo, socketPath, std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
     GlobalErrorTrace().Clear();
     qem::Document doc;
     qem::LoadControl control;
-    qem::LoadDocument("/tmp", &doc, control);
+    auto load = std::async(std::launch::async, [&] {
+      ScopedErrorTrace scope(GlobalErrorTrace());
+      qem::LoadDocument(path, &doc, control);
+    });
+    if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // Blocked in open: a writer lets it go, so that the test can end.
+      ::close(::open(fifo.c_str(), O_RDWR));
+      load.wait();
+      ADD_FAILURE() << "the load waited on " << path;
+      continue;
+    }
     EXPECT_FALSE(control.trace.IsPending());
     ASSERT_TRUE(ErrorPending());
     const auto& lines = GlobalErrorTrace().Lines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_NE(lines[0].find("Nie mozna odczytac z pliku"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("Nie mozna wczytac lancucha z pliku \"/tmp\""), std::string::npos) << lines[1];
-    GlobalErrorTrace().Clear();
+    EXPECT_NE(lines[0].find("Nie mozna otworzyc pliku \"" + path + "\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("Nie mozna wczytac lancucha z pliku \"" + path + "\""), std::string::npos) << lines[1];
   }
+  GlobalErrorTrace().Clear();
+  ::close(listener);
+  ::unlink(socketPath.c_str());
+  ::unlink(fifo.c_str());
 }
 
 TEST(QemReader, ACancelledReadStopsAfterTheItemBeingRead) {
