@@ -105,19 +105,19 @@ void PrepareDocument(Document& doc, LoadControl& control) {
 
   Bounds(doc, doc.boundsMin, doc.boundsMax);
   const Float3 lo = doc.boundsMin, hi = doc.boundsMax;
-  // In double: half of a tiny extent, and its reciprocal, are past the float range (an
-  // extent below about 6e-39 would make every position infinite), while every positive
-  // finite extent gives a finite double factor and positions within -1 to 1.
+  // In double: half of a tiny extent, its reciprocal and the centre are past what floats
+  // resolve (an extent below about 6e-39 would make every position infinite), while every
+  // positive finite extent gives a finite factor and positions within -1 to 1.
   const double half = 0.5 * static_cast<double>(LargestExtent(lo, hi));
+  const double cx = 0.5 * (static_cast<double>(lo.x) + hi.x), cy = 0.5 * (static_cast<double>(lo.y) + hi.y),
+               cz = 0.5 * (static_cast<double>(lo.z) + hi.z);
   doc.scale = static_cast<float>(half);
-  doc.centre = {(lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f};
-
+  doc.centre = {static_cast<float>(cx), static_cast<float>(cy), static_cast<float>(cz)};
   const double factor = 1.0 / half;
-  const Float3 c = doc.centre;
   for (Vertex& v : doc.vertices) {
-    v.x = static_cast<float>(static_cast<double>(v.x - c.x) * factor);
-    v.y = static_cast<float>(static_cast<double>(v.y - c.y) * factor);
-    v.z = static_cast<float>(static_cast<double>(v.z - c.z) * factor);
+    v.x = static_cast<float>((v.x - cx) * factor);
+    v.y = static_cast<float>((v.y - cy) * factor);
+    v.z = static_cast<float>((v.z - cz) * factor);
   }
 
   const TimeFrame& first = doc.frames.front();

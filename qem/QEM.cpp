@@ -710,10 +710,7 @@ void LoadFile(const std::string& path, Document& document, LoadControl& control)
     stream::AddCannotReadText(path);
     return;
   }
-  if (!MayFitInMemory(file.Size())) {
-    control.trace.Raise(kOutOfMemoryText, "", 0);
-    return;
-  }
+  if (!MayFitInMemory(file.Size())) throw std::bad_alloc();
   FileSource source(file);
   if (ParsePieces(source, kReadBuffer, path, document, control)) {
     if (source.Failed()) {

@@ -25,9 +25,9 @@
 // byte after it.
 //
 // A file whose size means its document could never fit in the memory this process may
-// use (16 times that memory, or more) is refused before anything is read, with
-// kOutOfMemoryText on control.trace; an allocation that fails while the text is read
-// throws std::bad_alloc to the caller (RunLoad turns both into the same failure).
+// use (16 times that memory, or more) is refused before anything is read by throwing
+// std::bad_alloc, as an allocation that fails while the text is read does: RunLoad turns
+// both into the failure kOutOfMemoryText.
 //
 // Progress: the counter counts vertices, then elements, then frames, never reset between
 // the sections; the total stays 0.

@@ -126,27 +126,64 @@ TEST_F(QemLoader, ACancelledLoadEndsFinishedWithWhatItHas) {
   EXPECT_LT(doc->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 24 * 24});
 }
 
-TEST_F(QemLoader, PollingWhileLoadingSeesStagesOnlyMoveForward) {
+// What the engine shows while it polls: the stages only move forward, and each status
+// text is the one of a stage at least as far as the last one seen: its stage lines, and
+// the progress count or percentage; at least one of them carries a count.
+TEST_F(QemLoader, PollingWhileLoadingSeesStagesOnlyMoveForwardAndTheirTexts) {
   qemgen::Params params;
-  params.nx = params.ny = params.nz = 14;
+  params.nx = params.ny = params.nz = 24;
   TempFile file(qemgen::GenerateQem(params));
+  const std::vector<std::string> lines = {"Wczytywanie pliku...", "Sprawdzanie i przygotowanie danych...",
+                                          "Budowanie drzewa ósemkowego..."_cp, "Znajdowanie brzegów..."_cp};
   qem::StartLoading(file.path);
   std::int32_t last = 0;
-  std::string text;
+  bool sawCount = false;
   for (;;) {
     std::uint32_t count = 0, total = 0;
     const std::int32_t stage = qem::GetLoadStage(&count, &total);
-    text = qem::GetLoadStatusText();
     ASSERT_GE(stage, last);
     last = stage;
     if (stage == qem::kStageReading) {
       EXPECT_EQ(total, 0u);
     }
-    if (stage >= qem::kStageFinished) break;
+    const std::string text = qem::GetLoadStatusText();
+    const std::int32_t now = qem::GetLoadStage();
+    if (now >= qem::kStageFinished) {
+      if (now == qem::kStageFinished) {
+        EXPECT_EQ(text, "");
+      }
+      last = now;
+      break;
+    }
+    // Stage lines of a stage between the two polls, then the count in parentheses.
+    std::string expected;
+    std::int32_t shown = 0;
+    while (shown < 4) {
+      const std::string next = (shown ? "\n" : "") + lines[shown];
+      if (text.compare(expected.size(), next.size(), next) != 0) break;
+      expected += next;
+      ++shown;
+    }
+    EXPECT_GE(shown, stage) << text;
+    EXPECT_LE(shown, now) << text;
+    const std::string rest = text.substr(expected.size());
+    if (!rest.empty()) {
+      ASSERT_TRUE(rest.starts_with(" (") && rest.ends_with(")")) << text;
+      const std::string inner = rest.substr(2, rest.size() - 3);
+      ASSERT_FALSE(inner.empty()) << text;
+      const bool percent = inner.back() == '%';
+      const std::string digits = percent ? inner.substr(0, inner.size() - 1) : inner;
+      ASSERT_TRUE(!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) << text;
+      if (percent) {
+        EXPECT_LE(std::stoul(digits), 100u) << text;
+      }
+      sawCount = true;
+    }
     std::this_thread::yield();
   }
   EXPECT_EQ(last, qem::kStageFinished);
-  EXPECT_EQ(qem::GetCurrentDocument()->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 14 * 14});
+  EXPECT_TRUE(sawCount);
+  EXPECT_EQ(qem::GetCurrentDocument()->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 24 * 24});
 }
 
 TEST_F(QemLoader, AThreadThatCannotStartFailsTheLoad) {

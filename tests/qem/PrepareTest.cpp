@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "Common_Code/Cp1250.h"
 #include "qem/Prepare.h"
@@ -64,6 +65,12 @@ TEST(QemValidate, RulesAndMessagesInOrder) {
        {{0, four}}, "Siatka ma zbyt duże wymiary"_cp},
       {"a centre past the float range", {{2e38f, 0, 0}, {3e38f, 0, 0}, {2e38f, 1, 0}, {2e38f, 0, 1}}, {Tet(0, 1, 2, 3)},
        {{0, four}}, "Siatka ma zbyt duże wymiary"_cp},
+      {"a time that is no number after the first", kCorners, {Tet(0, 1, 2, 3)}, {{0, four}, {NAN, four}},
+       "Ramka o indeksie 1 ma czas nie większy od poprzedniej"_cp},
+      {"a first time that is no number", kCorners, {Tet(0, 1, 2, 3)}, {{NAN, four}, {1, four}},
+       "Ramka o indeksie 1 ma czas nie większy od poprzedniej"_cp},
+      {"a tiny but positive size", {{0, 0, 0}, {1e-44f, 0, 0}, {0, 1e-45f, 0}, {0, 0, 1e-45f}}, {Tet(0, 1, 2, 3)},
+       {{0, four}}, "ok"},
       {"a flat mesh still has a size", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {Tet(0, 1, 2, 3)}, {{0, four}},
        "ok"},
   };
@@ -72,6 +79,51 @@ TEST(QemValidate, RulesAndMessagesInOrder) {
     qem::Document doc;
     qemtest::Fill(doc, c.vertices, c.elements, c.frames);
     EXPECT_EQ(Validate(doc), c.message);
+  }
+}
+
+// Validation starts its count from 0 whatever the reading left, one per element checked.
+TEST(QemValidate, CountsItsOwnProgressFromZero) {
+  qem::Document doc;
+  qemtest::Fill(doc, kCorners, {Tet(0, 1, 2, 3), Tet(0, 1, 2, 3)}, {{0, {0, 1, 2, 3}}});
+  qem::LoadControl control;
+  control.progressCount = 5;
+  control.progressTotal = 7;
+  qem::ValidateDocument(doc, control);
+  ASSERT_FALSE(control.trace.IsPending());
+  EXPECT_EQ(control.progressCount.load(), 2u);
+  EXPECT_EQ(control.progressTotal.load(), 2u);
+}
+
+// Extents far below the float range's normal numbers (down to one step of the smallest
+// subnormal) normalise to the same cube as any other mesh: finite, from -1 to 1.
+TEST(QemPrepare, TinyExtentsNormaliseLikeAnyOther) {
+  for (const float unit : {1e-30f, 5e-39f, 1e-42f}) {
+    SCOPED_TRACE(unit);
+    qem::Document doc;
+    qemtest::Fill(doc, {{0, 0, 0}, {2 * unit, 0, 0}, {0, 4 * unit, 0}, {2 * unit, 4 * unit, 8 * unit}},
+                  {Tet(0, 1, 2, 3)}, {{0, {0, 0, 0, 0}}});
+    qem::LoadControl control;
+    qem::ValidateDocument(doc, control);
+    ASSERT_FALSE(control.trace.IsPending());
+    qem::PrepareDocument(doc, control);
+    EXPECT_FLOAT_EQ(doc.vertices[0].z, -1);
+    EXPECT_FLOAT_EQ(doc.vertices[3].x, 0.25f);
+    EXPECT_FLOAT_EQ(doc.vertices[3].y, 0.5f);
+    EXPECT_FLOAT_EQ(doc.vertices[3].z, 1);
+    EXPECT_FLOAT_EQ(doc.elements[0].centre.z, -0.5f);
+  }
+  // One step of the smallest subnormal: the extent's half is no float, the cube still is.
+  qem::Document doc;
+  const float step = std::numeric_limits<float>::denorm_min();
+  qemtest::Fill(doc, {{0, 0, 0}, {step, 0, 0}, {0, 0, 0}, {0, 0, 0}}, {Tet(0, 1, 2, 3)}, {{0, {0, 0, 0, 0}}});
+  qem::LoadControl control;
+  qem::ValidateDocument(doc, control);
+  ASSERT_FALSE(control.trace.IsPending());
+  qem::PrepareDocument(doc, control);
+  for (const qem::Vertex& v : doc.vertices) {
+    EXPECT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z));
+    EXPECT_LE(std::fabs(v.x), 1.0f);
   }
 }
 

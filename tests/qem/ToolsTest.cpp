@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -55,6 +57,7 @@ TEST(QemTools, GenerateIsDeterministicAndInfoReadsItBack) {
                            "\"boundsMax\": [3, 2, 2]", "\"scale\": 1.5,", "\"peakMemoryMiB\": "}) {
     EXPECT_NE(info.out.find(part), std::string::npos) << part << "\n" << info.out;
   }
+  EXPECT_EQ(info.out.substr(info.out.size() - 2), "}\n");  // a line like any other
   const Ran text = Execute(kInfo + " " + first.path);
   EXPECT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("boundary triangles: 64"), std::string::npos) << text.out;
@@ -78,6 +81,7 @@ TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
   const Ran json = Execute(kInfo + " --json " + broken.path);
   EXPECT_EQ(json.status, 1);
   EXPECT_EQ(json.out.rfind("{\"error\": \"Błąd:\\nSiatka", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.back(), '\n');
 
   // A file name with Polish letters is opened as given and shown as given.
   const std::string polish = "/tmp/qem_test_siatka_zażółć.qem";
@@ -92,6 +96,25 @@ TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
   EXPECT_EQ(Execute(kInfo + " --help").status, 0);
   EXPECT_EQ(Execute(kInfo).status, 3);
   EXPECT_EQ(Execute(kGenerate + " --size 0 1 1").status, 2);
+}
+
+// A file the memory cannot hold (a sparse file of 64 GiB, an address-space limit of
+// 256 MiB) is a mesh that does not load: exit status 1 and the viewer's message.
+TEST(QemTools, InfoRunningOutOfMemoryExitsOneWithTheMessage) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' shadow memory needs more address space than any useful limit";
+#endif
+  const std::string path = "/tmp/qem_test_info_sparse_" + std::to_string(::getpid()) + ".qem";
+  {
+    const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{64} << 30), 0);
+    ::close(fd);
+  }
+  const Ran limited = Execute("prlimit --as=" + std::to_string(std::uint64_t{256} << 20) + " " + kInfo + " " + path);
+  std::remove(path.c_str());
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.out, "Błąd:\nZa mało pamięci, aby wczytać siatkę\n");
 }
 
 }  // namespace
