@@ -1,5 +1,7 @@
 #include "qem/Loader.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -105,14 +107,64 @@ void RunStagesAfterReading(Document& document, LoadControl& control,
     ValidateDocument(document, control);
   }
   if (go()) PrepareDocument(document, control);
-  if (go()) {
-    stage(kStageOctree);
-    BuildOctree(document, control);
+  if (!go()) return;
+  stage(kStageOctree);
+  // The boundary search needs no octree: it runs beside the octree's build on the second
+  // core, on a control of its own that stops with this one. The two write different parts
+  // of the document and only read the rest, so the result is the one of one thread.
+  LoadControl side;
+  side.follows = &control;
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false, outOfMemory = false;
+  std::thread beside;
+  try {
+    beside = std::thread([&] {
+      try {
+        FindBoundary(document, side);
+      } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+      }
+      std::lock_guard guard(lock);
+      done = true;
+      finished.notify_one();
+    });
+  } catch (const std::system_error&) {
+    // No second thread: the same steps one after the other.
   }
+  if (!beside.joinable()) {
+    BuildOctree(document, control);
+    if (go()) {
+      stage(kStageBoundary);
+      FindBoundary(document, control);
+    }
+    return;
+  }
+  struct Join {
+    std::thread& thread;
+    LoadControl& side;
+    ~Join() {
+      // An octree that ran out of memory leaves by an exception: the search stops too.
+      if (!thread.joinable()) return;
+      side.Cancel();
+      thread.join();
+    }
+  } join{beside, side};
+  BuildOctree(document, control);
   if (go()) {
     stage(kStageBoundary);
-    FindBoundary(document, control);
+    control.ResetProgress(side.progressTotal.load(std::memory_order_relaxed));
+    std::unique_lock wait(lock);
+    while (!done) {
+      control.SetProgress(side.progressCount.load(std::memory_order_relaxed));
+      finished.wait_for(wait, std::chrono::milliseconds(20));
+    }
+    control.SetProgress(side.progressCount.load(std::memory_order_relaxed));
+  } else {
+    side.Cancel();
   }
+  beside.join();
+  if (outOfMemory) throw std::bad_alloc();
 }
 
 }  // namespace
