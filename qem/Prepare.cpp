@@ -62,7 +62,10 @@ void ValidateDocument(const Document& doc, LoadControl& control) {
         }
       }
     }
-    if (++i % kProgressEvery == 0) control.SetProgress(static_cast<std::uint32_t>(i));
+    if (++i % kProgressEvery == 0) {
+      control.SetProgress(static_cast<std::uint32_t>(i));
+      if (control.Cancelled()) return;  // a large mesh takes a while; closing need not wait
+    }
   }
   control.SetProgress(static_cast<std::uint32_t>(i));
 

@@ -7,7 +7,8 @@
 // of at least 4 triangles; every triangle's vertex numbers below the vertex count (this
 // also refuses elements without vertices); at least one frame; frame times strictly
 // increasing; one value per vertex in every frame; finite coordinates; a mesh of non-zero
-// size whose extents fit in a float. It changes nothing.
+// size whose extents fit in a float. It changes nothing. A cancellation stops it without a
+// message.
 //
 // PrepareDocument (only after a clean validation) computes the bounds, scale and centre
 // in file units, normalises every vertex into the cube from -1 to 1, the time and value

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "Common_Code/Cp1250.h"
@@ -184,6 +189,23 @@ TEST_F(QemLoader, PollingWhileLoadingSeesStagesOnlyMoveForwardAndTheirTexts) {
   EXPECT_EQ(last, qem::kStageFinished);
   EXPECT_TRUE(sawCount);
   EXPECT_EQ(qem::GetCurrentDocument()->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 24 * 24});
+}
+
+// Closing the window cancels and joins the loader: a FIFO with no writer must not keep it
+// waiting in open.
+TEST_F(QemLoader, CancellingALoadOfAFifoReturnsAtOnce) {
+  const std::string fifo = "/tmp/qem_loader_fifo_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  qem::StartLoading(fifo);
+  auto cancel = std::async(std::launch::async, [] { qem::CancelLoading(); });
+  if (cancel.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ::close(::open(fifo.c_str(), O_RDWR));  // lets the blocked open go, so that the test can end
+    cancel.wait();
+    ADD_FAILURE() << "closing waited on the loader";
+  }
+  ::unlink(fifo.c_str());
+  EXPECT_TRUE(qem::HandOverReadErrors());
+  EXPECT_NE(GlobalErrorTrace().Lines()[0].find("Nie mozna otworzyc pliku"), std::string::npos);
 }
 
 TEST_F(QemLoader, AThreadThatCannotStartFailsTheLoad) {
