@@ -372,6 +372,7 @@ class Parser {
     ExpectKeyword("ELEMENTS");
     const std::uint32_t count = ReadCount("Błędna liczba elementów"_cp);
     for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint64_t at = tokens.Current();
       scratch.clear();
       do {
         Triangle t;
@@ -380,9 +381,9 @@ class Parser {
         t.c = ReadIndex();
         scratch.push_back(t);
       } while (!tokens.LineBreakAfter());
-      // Triangles are numbered in 32 bits in the boundary search and the engine's buffers.
+      // The boundary search counts faces in 32 bits.
       triangleTotal += scratch.size();
-      if (triangleTotal > 0xFFFFFFFFu) Fail("Liczba trójkątów siatki przekracza 4294967295"_cp, tokens.Current());
+      if (triangleTotal > 0xFFFFFFFFu) Fail("Liczba trójkątów siatki przekracza 4294967295"_cp, at);
       Element& element = doc.elements.emplace_back();
       element.triangles.data = doc.triangleStore.Allocate(scratch.size());
       element.triangles.count = static_cast<std::uint32_t>(scratch.size());
