@@ -31,6 +31,7 @@ void Engine::OnDestroy() {
   // What the engine keeps about the document goes with it.
   state.sectionIndex = SectionIndex{};
   state.vertexColours = VertexColours{};
+  state.probeWeights.clear();
   if (qem::GetCurrentDocument()) qem::DestroyCurrentDocument();
 }
 
