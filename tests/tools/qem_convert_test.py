@@ -394,15 +394,16 @@ class ConvertTest(unittest.TestCase):
         self.convert("hexwedge.msh", "hw.qem", "--field", "temperature")
         self.convert("sphere.msh", "sp.qem", "--field", "displacement", "--component", "magnitude")
         # One element that is none of the four cells: an octahedron of eight triangles.
-        # Beside it a tetrahedron on its upper half, wound inwards (the tool turns it round).
-        octahedron = ("QEM\nVERTICES 6\n1 0 0\n-1 0 0\n0 1 0\n0 -1 0\n0 0 1\n0 0 -1\nELEMENTS 2\n"
-                      "0 2 4  2 1 4  1 3 4  3 0 4  2 0 5  1 2 5  3 1 5  0 3 5\n"
-                      "0 2 1  0 1 4  1 2 4  0 4 2\n"
-                      "FRAMES 2\n0 1 2 3 4 5 6\n0.1 -1.5 2.25 1e-07 3.4028235e+38 0.3 7\n")
+        # A tetrahedron on one of its faces; both wound inwards (the tool turns them round).
+        octahedron = ("QEM\nVERTICES 7\n1 0 0\n-1 0 0\n0 1 0\n0 -1 0\n0 0 1\n0 0 -1\n1 1 1\nELEMENTS 2\n"
+                      "0 4 2  2 4 1  1 4 3  3 4 0  2 5 0  1 5 2  3 5 1  0 5 3\n"
+                      "0 2 4  0 6 2  0 4 6  2 6 4\n"
+                      "FRAMES 2\n0 1 2 3 4 5 6 7\n0.1 -1.5 2.25 1e-07 3.4028235e+38 0.3 7 8\n")
         with open(self.path("octa-by-hand.qem"), "w") as f:
             f.write(octahedron)
         self.convert("octa-by-hand.qem", "octa-by-hand.pvd")
         self.convert("octa-by-hand.pvd", "octa.qem")
+        self.assert_no_holes("octa.qem")
         for name, kinds in (("hw", "hexahedra"), ("sp", "tetrahedra"), ("octa", "1 tetrahedra, 1 polyhedra")):
             with self.subTest(name):
                 out, _ = self.convert(name + ".qem", name + ".pvd")
@@ -446,7 +447,8 @@ class ConvertTest(unittest.TestCase):
         def digits(text):
             return len(text.split("e")[0].lstrip("-").replace(".", "").strip("0"))
         subnormal = np.float32(1e-40) * rng.random(1000).astype(np.float32)
-        for value in np.concatenate([values[:3000], subnormal]).tolist():
+        short = (rng.integers(1, 999999, 3000) / 10.0 ** rng.integers(-12, 12, 3000)).astype(np.float32)
+        for value in np.concatenate([values[:3000], subnormal, short]).tolist():
             value = np.float32(value)
             text = tool.shortest_floats(np.array([value]))[0]
             self.assertEqual(np.float32(float(text)), value)
