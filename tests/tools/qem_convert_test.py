@@ -448,10 +448,10 @@ class ConvertTest(unittest.TestCase):
             return len(text.split("e")[0].lstrip("-").replace(".", "").strip("0"))
         subnormal = np.float32(1e-40) * rng.random(1000).astype(np.float32)
         short = (rng.integers(1, 999999, 3000) / 10.0 ** rng.integers(-12, 12, 3000)).astype(np.float32)
-        for value in np.concatenate([values[:3000], subnormal, short]).tolist():
-            value = np.float32(value)
-            text = tool.shortest_floats(np.array([value]))[0]
-            self.assertEqual(np.float32(float(text)), value)
+        sample = np.concatenate([values[:3000], subnormal, short])
+        texts = tool.shortest_floats(sample)
+        np.testing.assert_array_equal(np.array(texts, dtype=np.float64).astype(np.float32), sample)
+        for text, value in zip(texts, sample):
             self.assertLessEqual(digits(text), digits(np.format_float_scientific(value, unique=True)), text)
 
     # ---- errors
