@@ -492,6 +492,18 @@ class ConvertTest(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.path("out.qem")))
                 self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".tmp")], [])
 
+    def test_a_failed_write_leaves_nothing_behind(self):
+        """The last step, the rename onto the output, fails (a folder stands there): no
+        temporary file stays, and a collection's .vtu files go too."""
+        for name in ("taken1.qem", "taken2.pvd"):
+            with self.subTest(name):
+                os.makedirs(self.path(name + "/inside"))
+                code, _, err = run(self.path("box.msh"), self.path(name))
+                self.assertEqual(code, 2, err)
+                self.assertIn("cannot write", err)
+                stem = name[:6]
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith((stem, "." + stem))], [name])
+
     def test_the_command_itself(self):
         """The script as installed: its interpreter has the libraries, and its exit codes."""
         ok = subprocess.run([CONVERT, self.path("box.msh"), self.path("cmd.qem"), "--quiet"],
