@@ -27,7 +27,7 @@ CONVERT = os.environ.get("QEM_CONVERT", os.path.join(ROOT, "tools/qem-convert/qe
 QEM_INFO = os.environ.get("QEM_INFO", os.path.join(ROOT, "build/tools/qem-info/qem-info"))
 QEM_GENERATE = os.environ.get("QEM_GENERATE", os.path.join(ROOT, "build/tools/qem-generate/qem-generate"))
 
-loader = importlib.machinery.SourceFileLoader("qem_convert", CONVERT)
+loader = importlib.machinery.SourceFileLoader("qem_convert", os.path.join(os.path.dirname(CONVERT), "qem_convert.py"))
 spec = importlib.util.spec_from_loader("qem_convert", loader)
 tool = importlib.util.module_from_spec(spec)
 loader.exec_module(tool)
