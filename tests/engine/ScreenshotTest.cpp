@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <set>
 
