@@ -437,6 +437,7 @@ TEST(QemReader, AFileThatShrinksWhileItIsReadIsAReadFailure) {
   GlobalErrorTrace().Clear();
 }
 
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QEM_TEST_UNDER_SANITIZER 1
 #elif defined(__has_feature)
@@ -445,10 +446,8 @@ TEST(QemReader, AFileThatShrinksWhileItIsReadIsAReadFailure) {
 #endif
 #endif
 
-// Runs the whole load of path in a child process limited to `limit` more bytes of address
-// space; the child answers through its exit status: 0 when the load failed with the
-// out-of-memory message alone and left no document, 1 for any other end (a crash is a
-// signal). With refusedUnread, also 1 when the load read a megabyte or more of the file.
+#ifndef QEM_TEST_UNDER_SANITIZER
+// Bytes this process has read from files so far.
 std::uint64_t BytesRead() {
   std::ifstream io("/proc/self/io");
   std::string line;
@@ -458,6 +457,10 @@ std::uint64_t BytesRead() {
   return 0;
 }
 
+// Runs the whole load of path in a child process limited to `limit` more bytes of address
+// space; the child answers through its exit status: 0 when the load failed with the
+// out-of-memory message alone and left no document, 1 for any other end (a crash is a
+// signal). With refusedUnread, also 1 when the load read a megabyte or more of the file.
 int LoadWithLimitedMemory(const std::string& path, std::size_t limit, bool refusedUnread) {
   const pid_t child = ::fork();
   if (child == 0) {
@@ -483,6 +486,7 @@ int LoadWithLimitedMemory(const std::string& path, std::size_t limit, bool refus
   ::waitpid(child, &raw, 0);
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
+#endif
 
 // A file larger than the memory the process may use ends the load with a message, not the
 // process: refused before any reading when its size alone rules it out, and through the
