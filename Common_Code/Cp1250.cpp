@@ -56,4 +56,15 @@ std::string FromUtf8(std::string_view text) {
   return out;
 }
 
+std::string PathText(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    unsigned char byte = 0;
+    out += FromCodePoint(DecodeUtf8(path, pos), byte) ? static_cast<char>(byte) : '?';
+  }
+  return out;
+}
+
 }  // namespace cp1250

@@ -82,6 +82,12 @@ std::string ToUtf8(std::string_view text);
 // UTF-8 to Windows-1250 bytes; characters the code page lacks are dropped.
 std::string FromUtf8(std::string_view text);
 
+// A file-system path (UTF-8 bytes) as Windows-1250 text, for the program's messages: each
+// character the code page lacks, and each byte that is not part of a UTF-8 character,
+// becomes one "?", so the reader still sees where a letter stood. The path itself stays
+// as it is for opening the file.
+std::string PathText(std::string_view path);
+
 // Compile-time conversion behind the _cp literal.
 template <std::size_t N>
 struct Literal {

@@ -21,19 +21,31 @@ namespace {
 // own echo, not the user's.
 bool skipNextMove = false;
 
-// The mesh file: the one argument, or the open dialog's choice. False when there is none
-// (cancelled, or an error recorded).
-bool FindFile(const std::vector<std::string>& args, const ProgramServices& services, std::string& path) {
+// The mesh file: the one argument, or the open dialog's choice. kCancelled also when an
+// error was recorded.
+FileChoice FindFile(const std::vector<std::string>& args, const ProgramServices& services, std::string& path) {
   if (args.size() > 1) {
     ErrorRaise("Za dużo parametrów"_cp, ERROR_FILE_LINE);
-    return false;
+    return FileChoice::kCancelled;
   }
   if (args.size() == 1) {
     path = args[0];
-    return true;
+    return FileChoice::kChosen;
   }
   path.clear();
-  return services.chooseFile && services.chooseFile(path);
+  return services.chooseFile ? services.chooseFile(path) : FileChoice::kCancelled;
+}
+
+// The fatal end: the report (Errors.log and standard error), then the box, whose text
+// also goes to standard error so a run without a display or a watching user leaves it.
+void ReportFatalEnd(const ProgramServices& services) {
+  const bool logged = !services.writeReport || services.writeReport();
+  const std::string text =
+      "Wystąpił błąd i program musiał się zakończyć.\n"_cp +
+      (logged ? "Szczegóły znajdują się na końcu pliku \""_cp + std::string("Errors.log") + "\"."
+              : "Nie można zapisać pliku \"Errors.log\"; szczegóły wypisano na standardowe wyjście błędów."_cp);
+  if (services.printError) services.printError(text);
+  if (services.showError) services.showError(text, "QEM Viewer");
 }
 
 frame::Settings ProgramSettings() {
@@ -79,7 +91,11 @@ bool ButtonOf(unsigned message, int& button, int& action) {
 int RunProgram(const std::vector<std::string>& args, const ProgramServices& services) {
   int result = kNotRun;
   std::string path;
-  if (FindFile(args, services, path)) {
+  const FileChoice choice = FindFile(args, services, path);
+  if (choice == FileChoice::kNoDisplay) {
+    if (services.printError) services.printError("Brak ekranu: nie można pokazać okna wyboru pliku"_cp);
+    result = kNoDisplay;
+  } else if (choice == FileChoice::kChosen) {
     g_config = new Config();
     if (!ErrorPending()) g_console = new Console();
     if (!ErrorPending()) g_engine = new engine::Engine();
@@ -108,12 +124,8 @@ int RunProgram(const std::vector<std::string>& args, const ProgramServices& serv
   }
 
   if (ErrorPending()) {
-    if (services.writeReport) services.writeReport();
-    if (services.showError) {
-      services.showError("Wystąpił błąd i program musiał się zakończyć.\nSzczegóły znajdują się na końcu pliku \""_cp +
-                             std::string("Errors.log") + "\".",
-                         "QEM Viewer");
-    }
+    ReportFatalEnd(services);
+    if (result == 0) result = kFatalEnd;
   }
 
   delete g_engine;
@@ -171,6 +183,10 @@ void Application::OnChar(unsigned char c) {
 }
 
 void Application::ExecuteCommand(const std::string& line) {
+  if (engineCommands) {
+    ::ExecuteCommand(line, *g_console, engineCommands);
+    return;
+  }
   ::ExecuteCommand(line, *g_console, [](const std::string& name, tvl::Reader& reader) {
     return g_engine && g_engine->HandleCommand(name, reader);
   });

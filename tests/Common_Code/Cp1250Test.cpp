@@ -58,6 +58,15 @@ TEST(Cp1250, Utf8RoundTripAndDroppedCharacters) {
   EXPECT_EQ(cp1250::FromUtf8("ĳ ñ ń"), "  \xF1");  // ñ is not in the code page, ń is
 }
 
+// A path in a message: Polish letters become their code-page bytes, what the code page
+// lacks and bytes that are not UTF-8 become one "?" each, so no letter silently vanishes.
+TEST(Cp1250, PathTextMarksWhatTheCodePageLacks) {
+  EXPECT_EQ(cp1250::PathText("/tmp/siatka_żółw.qem"), std::string("/tmp/siatka_żółw.qem"_cp));
+  EXPECT_EQ(cp1250::PathText("a\xE4\xB8\xAD" "b\xF0\x9F\x98\x80" "c\xC3" "d\x80" "e"), "a?b?c?d?e");
+  EXPECT_EQ(cp1250::PathText("ĳ ñ ń"), "? ? \xF1");
+  EXPECT_EQ(cp1250::PathText(""), "");
+}
+
 TEST(Cp1250, LowerCasingTakesAccentedCapitalsToSmallForms) {
   struct Case {
     const char* upperUtf8;

@@ -110,9 +110,12 @@ TEST_F(CommandsTest, ProfileAndSaveProfile) {
   EXPECT_EQ(Run("saveprofile \"" + path.string() + "\""), saved);
   EXPECT_TRUE(std::filesystem::exists(path));
   std::filesystem::remove(path);
-  // The reply comes even when the file cannot be written.
-  const std::vector<Printed> unwritable = {{"Profil zapisany do pliku \"/nonexistent-dir/p.txt\"", 0}};
-  EXPECT_EQ(Run("saveprofile /nonexistent-dir/p.txt"), unwritable);
+  // A file that cannot be opened, and one that opens but cannot take the lines (a full
+  // disk), are both refused in red.
+  for (const std::string name : {"/nonexistent-dir/p.txt", "/dev/full"}) {
+    const std::vector<Printed> unwritable = {{"Nie można zapisać profilu do pliku \""_cp + name + "\"", 1}};
+    EXPECT_EQ(Run("saveprofile " + name), unwritable);
+  }
 }
 
 }  // namespace
