@@ -32,6 +32,9 @@ class ApplicationTest : public ::testing::Test {
     GlobalErrorTrace().Clear();
     frame::test_seam::ResetState();
     Profiler::Reset();
+    // The engine's state outlives a run; a program has only one, each test starts afresh
+    // (the status clock of a long run would otherwise hold back the next run's document).
+    engine::state = engine::State{};
     dir = std::filesystem::temp_directory_path() /
           ("qem-app-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
@@ -83,8 +86,16 @@ class ApplicationTest : public ::testing::Test {
     for (char c : text) window.Send(frame::WM_CHAR, static_cast<unsigned char>(c));
   }
 
-  // Idles until the loader has finished (the engine builds its buffers on that update).
+  // Idles until the loader has finished (at most ten seconds), then until the engine has
+  // taken the document: it looks at the loader every 0.2 s of frame time (which leaves
+  // out long gaps between steps) and builds its buffers on the update after that.
   void WaitForDocument() {
+    window.Idle(2).Do([] {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (qem::GetLoadStage() < qem::kStageFinished && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
     for (int i = 0; i < 200; ++i) {
       window.Do([] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }).Idle(1);
     }
