@@ -224,4 +224,47 @@ TEST_F(ConfigTest, FileIsReadFromTheCurrentDirectory) {
   std::filesystem::remove_all(dir);
 }
 
+// Without a Config.tvl in the current directory the one beside the program is read; one
+// in the current directory still wins.
+TEST_F(ConfigTest, TheDefaultFileBesideTheProgramStandsInForAMissingOne) {
+  const auto root = std::filesystem::temp_directory_path() / ("qem-config-default-" + std::to_string(getpid()));
+  const auto work = root / "work", program = root / "bin";
+  std::filesystem::create_directories(work);
+  std::filesystem::create_directories(program);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(work);
+  const std::string beside = (program / "Config.tvl").string();
+
+  EXPECT_EQ(Config::FileToRead(program.string()), "Config.tvl");  // neither: the usual failure
+  std::ofstream(beside) << "Gfx { Width = 800 }\n";
+  EXPECT_EQ(Config::FileToRead(program.string()), beside);
+  EXPECT_EQ(Config::FileToRead(""), "Config.tvl");  // the program's place unknown
+  std::ofstream("Config.tvl") << "Gfx { Width = 1024 }\n";
+  EXPECT_EQ(Config::FileToRead(program.string()), "Config.tvl");
+
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(root);
+}
+
+// A byte-order mark before the text is skipped once; error positions count after it.
+TEST_F(ConfigTest, AByteOrderMarkAtTheStartIsSkipped) {
+  const std::string bom = "\xEF\xBB\xBF";
+  Config config(bom + "Gfx { Width = 800 }\n");
+  std::uint32_t width = 0;
+  config.GetDword("Gfx/Width", width);
+  EXPECT_FALSE(ErrorPending());
+  EXPECT_EQ(width, 800u);
+
+  Config broken(bom + "a = \"x\"y");
+  auto lines = TakeLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "(tvl2,2) znak 7 wiersz 1 kolumna 8: Polaczone elementy");
+
+  Config twice(bom + bom + "a = 1");  // only one is a mark; the second is part of the key
+  std::uint32_t a = 0;
+  twice.GetDword(bom + "a", a);
+  EXPECT_FALSE(ErrorPending());
+  EXPECT_EQ(a, 1u);
+}
+
 }  // namespace
