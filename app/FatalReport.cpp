@@ -12,9 +12,9 @@
 
 namespace {
 
-// Text-mode output: every line feed goes out as carriage return + line feed, so a trace
-// line that already ends with a system text's CR LF shows an extra break, as on the
-// platform the log format comes from.
+// Errors.log is a CR LF text file: every line feed goes out as carriage return + line
+// feed, so a trace line that already ends with a system text's CR LF shows an extra,
+// empty-looking break.
 void WriteText(std::FILE* file, std::string_view text) {
   for (char c : text) {
     if (c == '\n') std::fputc('\r', file);
