@@ -50,6 +50,7 @@ class ApplicationTest : public ::testing::Test {
                                             std::unique_ptr<gfx::Device>& out) -> HRESULT {
       auto recording = std::make_unique<gfx::RecordingDevice>();
       device = recording.get();
+      if (failStateBlock > 0) recording->FailCall("BeginStateBlock", E_FAIL, failStateBlock);
       out = std::move(recording);
       return D3D_OK;
     };
@@ -104,6 +105,7 @@ class ApplicationTest : public ::testing::Test {
   std::filesystem::path dir, previous;
   frame::FakeWindowSystem window;
   gfx::RecordingDevice* device = nullptr;  // the device of the current run
+  int failStateBlock = 0;                  // which BeginStateBlock of a new device fails (0 none)
   ProgramServices services;
   std::string dialogAnswer;
   bool noDisplay = false;
@@ -252,6 +254,31 @@ TEST_F(ApplicationTest, CharactersGoToTheConsoleOrTheEngine) {
   EXPECT_NE(lightingAfterEngine, lightingBefore);
   EXPECT_EQ(log, (std::vector<std::string>{"> echo l", "l"}));
   EXPECT_EQ(historyAfterSpaces, 1u);
+}
+
+// The frame objects are registered in the order line, rectangle, sprite and font batchers,
+// resource manager, engine, application, so their hooks run in that order: the n-th state
+// block a new device records is the n-th batcher's.
+TEST_F(ApplicationTest, TheBatchersHooksRunInRegistrationOrder) {
+  const std::string expected[] = {
+      "Nie można rozpocząć rejestracji bloku stanów urządzenia"_cp,
+      "Nie można zainicjalizować rysowania prostokątów"_cp,
+      "Nie można zainicjalizować rysowania spritów"_cp,
+      "Nie można zainicjować rysowania czcionek"_cp,
+  };
+  for (int n = 1; n <= 4; ++n) {
+    failStateBlock = n;
+    frame::test_seam::ResetState();
+    qem::ResetLoader();
+    engine::state = engine::State{};
+    report.clear();
+    RunProgram({"mesh.qem"}, services);
+    const std::string& line = expected[n - 1];
+    EXPECT_NE(std::find_if(report.begin(), report.end(),
+                           [&](const std::string& text) { return text.find(line) != std::string::npos; }),
+              report.end())
+        << "state block " << n << ": " << cp1250::ToUtf8(::testing::PrintToString(report));
+  }
 }
 
 // The line is in the history by the time its command runs (a command may look at it).
