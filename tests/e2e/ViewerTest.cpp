@@ -363,6 +363,30 @@ TEST(Viewer, CancellingTheOpenDialogEndsSilently) {
   EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
 }
 
+// The open dialog starts in the current directory: a file name typed there is found.
+TEST(Viewer, TheOpenDialogStartsInTheCurrentDirectory) {
+  Scratch scratch("dialog_folder");
+  std::filesystem::copy_file(Sample(), scratch.Path() / "here.qem");
+  Viewer viewer(scratch.Path(), {});
+  const std::string dialog = viewer.WaitForWindowNamed("Otwórz siatkę", 20s);  // utf-8 literal
+  ASSERT_FALSE(dialog.empty());
+  Shell("xdotool windowfocus --sync " + dialog + " 2>/dev/null; xdotool type --delay 50 here.qem");
+  std::this_thread::sleep_for(500ms);
+  Shell("xdotool key Return");
+  // The dialog goes; then the main window comes up with the file's mesh.
+  for (int i = 0; i < 50 && !viewer.WaitForWindowNamed("Otwórz siatkę", 100ms).empty(); ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_FALSE(viewer.WaitForWindow().empty()) << viewer.Stderr();
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(viewer.Running()) << viewer.Stderr() << cp1250::ToUtf8(scratch.ReadFile("Errors.log"));
+  viewer.Key("grave");
+  viewer.Type("exit");
+  viewer.Key("Return");
+  EXPECT_EQ(viewer.WaitExit(10s), 0);
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
+}
+
 // When Errors.log cannot be written (here a directory stands in its place) the report
 // goes to standard error and the box says so.
 TEST(Viewer, AnUnwritableReportGoesToStandardError) {
