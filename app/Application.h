@@ -24,8 +24,8 @@ class Engine;
 
 // The result of every exit that does not run the framework.
 inline constexpr int kNotRun = -5436;
-// The result when there is no display to show the open dialog on: the framework's own
-// result when it cannot open the display.
+// The result when there is no display (none for the open dialog, or the framework could
+// not open one: this is its result then). No message box is tried without a display.
 inline constexpr int kNoDisplay = -1;
 // The result of a run that ended with the fatal report although the framework itself shut
 // down normally (a failure in a running frame), so no fatal end reports success.

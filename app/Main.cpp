@@ -38,14 +38,15 @@ FileChoice FindFile(const std::vector<std::string>& args, const ProgramServices&
 
 // The fatal end: the report (Errors.log and standard error), then the box, whose text
 // also goes to standard error so a run without a display or a watching user leaves it.
-void ReportFatalEnd(const ProgramServices& services) {
+// Without a display (boxShown false) standard error is the only place for it.
+void ReportFatalEnd(const ProgramServices& services, bool boxShown) {
   const bool logged = !services.writeReport || services.writeReport();
   const std::string text =
       "Wystąpił błąd i program musiał się zakończyć.\n"_cp +
       (logged ? "Szczegóły znajdują się na końcu pliku \""_cp + std::string("Errors.log") + "\"."
               : "Nie można zapisać pliku \"Errors.log\"; szczegóły wypisano na standardowe wyjście błędów."_cp);
   if (services.printError) services.printError(text);
-  if (services.showError) services.showError(text, "QEM Viewer");
+  if (boxShown && services.showError) services.showError(text, "QEM Viewer");
 }
 
 frame::Settings ProgramSettings() {
@@ -124,7 +125,7 @@ int RunProgram(const std::vector<std::string>& args, const ProgramServices& serv
   }
 
   if (ErrorPending()) {
-    ReportFatalEnd(services);
+    ReportFatalEnd(services, result != kNoDisplay);
     if (result == 0) result = kFatalEnd;
   }
 

@@ -148,6 +148,15 @@ TEST_F(ApplicationTest, NoDisplayForTheDialogIsSaidAndFails) {
   EXPECT_FALSE(window.HasWindow());
 }
 
+// Without a display the fatal end's text goes to standard error only: no box is tried.
+TEST_F(ApplicationTest, NoDisplayForTheWindowReportsWithoutABox) {
+  window.failOpenDisplay = true;
+  EXPECT_EQ(RunProgram({"mesh.qem"}, services), kNoDisplay);
+  EXPECT_FALSE(report.empty());
+  EXPECT_EQ(errors, std::vector<std::string>{kBoxText});
+  EXPECT_TRUE(boxes.empty());
+}
+
 // A failure while the program runs (here the mesh file is missing) closes it normally
 // through the framework, and still the result says it failed.
 TEST_F(ApplicationTest, AFailureWhileRunningEndsWithAFailedResult) {
