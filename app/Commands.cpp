@@ -18,8 +18,8 @@ void Mode(tvl::Reader& reader, Console& console) {
   const std::uint32_t refreshRate = command::ReadUnsigned(reader);
   const bool fullScreen = command::ReadBool(reader);
   command::ExpectEnd(reader);
-  frame::ChangeDisplayMode(frame::DisplayMode{static_cast<int>(width), static_cast<int>(height),
-                                              static_cast<int>(refreshRate), fullScreen});
+  frame::ChangeDisplayMode(
+      frame::DisplayMode{static_cast<int>(width), static_cast<int>(height), static_cast<int>(refreshRate), fullScreen});
   // The reply comes even when the switch failed: the error trace then closes the program.
   console.Print("Tryb zmieniony na "_cp + ModeText(width, height, refreshRate) + " (" +
                     (fullScreen ? std::string("pełny ekran"_cp) : std::string("okno")) + ")",

@@ -27,9 +27,12 @@ void Console::Print(std::string_view text, std::int32_t colour) {
 
 std::uint32_t Console::ColourOf(std::int32_t code) {
   switch (code) {
-    case kConsoleError: return 0xFFFF7F7F;
-    case kConsoleEcho: return 0xFF7FFF7F;
-    default: return 0xFFFFFFFF;
+    case kConsoleError:
+      return 0xFFFF7F7F;
+    case kConsoleEcho:
+      return 0xFF7FFF7F;
+    default:
+      return 0xFFFFFFFF;
   }
 }
 
@@ -47,13 +50,26 @@ bool Console::ScrollKey(int vk, bool control) {
   // The line to show at the bottom, before it is brought back into the log.
   std::int32_t next = scroll;
   switch (vk) {
-    case frame::VK_PRIOR: next = std::max((scroll == -1 ? count : scroll) - kPageStep, 0); break;
-    case frame::VK_NEXT: next = scroll == -1 ? -1 : scroll + kPageStep; break;
-    case frame::VK_HOME: next = 0; break;
-    case frame::VK_END: next = -1; break;
-    case frame::VK_UP: next = scroll == -1 ? count - 1 : std::max(scroll - 1, 0); break;
-    case frame::VK_DOWN: next = scroll == -1 ? -1 : scroll + 1; break;
-    default: return false;
+    case frame::VK_PRIOR:
+      next = std::max((scroll == -1 ? count : scroll) - kPageStep, 0);
+      break;
+    case frame::VK_NEXT:
+      next = scroll == -1 ? -1 : scroll + kPageStep;
+      break;
+    case frame::VK_HOME:
+      next = 0;
+      break;
+    case frame::VK_END:
+      next = -1;
+      break;
+    case frame::VK_UP:
+      next = scroll == -1 ? count - 1 : std::max(scroll - 1, 0);
+      break;
+    case frame::VK_DOWN:
+      next = scroll == -1 ? -1 : scroll + 1;
+      break;
+    default:
+      return false;
   }
   // Page Up and Page Down scroll with or without Ctrl; the other keys only with it.
   if (!control && vk != frame::VK_PRIOR && vk != frame::VK_NEXT) return false;
@@ -69,8 +85,12 @@ void Console::ScrollTo(std::int32_t line) {
 void Console::EditKey(int vk, bool control) {
   const float now = frame::GetTime();
   switch (vk) {
-    case frame::VK_END: editor.End(now); break;
-    case frame::VK_HOME: editor.Home(now); break;
+    case frame::VK_END:
+      editor.End(now);
+      break;
+    case frame::VK_HOME:
+      editor.Home(now);
+      break;
     case frame::VK_LEFT:
       if (control) {
         editor.WordLeft(now);
@@ -85,13 +105,18 @@ void Console::EditKey(int vk, bool control) {
         editor.Right(now);
       }
       break;
-    case frame::VK_UP: editor.Up(); break;
-    case frame::VK_DOWN: editor.Down(); break;
+    case frame::VK_UP:
+      editor.Up();
+      break;
+    case frame::VK_DOWN:
+      editor.Down();
+      break;
     case frame::VK_DELETE:
       editor.Delete(now);
       scroll = -1;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -179,7 +204,8 @@ ConsoleLayout Console::Layout(int width, int height, int cellWidth, int cellHeig
     for (std::size_t row = rows; row-- > 0;) {
       y -= cellHeight;
       const std::size_t from = row * cols;
-      layout.texts.push_back({from < text.size() ? text.substr(from, cols) : std::string(), marginX, y, ColourOf(colour)});
+      layout.texts.push_back(
+          {from < text.size() ? text.substr(from, cols) : std::string(), marginX, y, ColourOf(colour)});
     }
     if (index == 0) break;
     --index;

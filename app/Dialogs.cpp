@@ -53,8 +53,7 @@ bool CanShowFileDialog() {
   return available;
 }
 
-bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path,
-                    int* filterIndex) {
+bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path, int* filterIndex) {
   if (!CanShowFileDialog()) return false;
   const std::string titleUtf8 = cp1250::ToUtf8(title);
   GtkWidget* dialog = gtk_file_chooser_dialog_new(

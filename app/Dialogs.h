@@ -38,5 +38,4 @@ bool CanShowFileDialog();
 // for the first). It opens in path's folder, or in the current directory when path is
 // empty. Returns true and fills path when the user accepted a file; false for anything
 // else (cancel, Escape, closing the dialog, no display).
-bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path,
-                    int* filterIndex);
+bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path, int* filterIndex);

@@ -49,7 +49,8 @@ ReportEnvironment CurrentEnvironment() {
     environment.computer = cp1250::FromUtf8(host);
   }
 
-  if (const passwd* entry = getpwuid(geteuid()); entry && entry->pw_name && std::string_view(entry->pw_name).size() < 257) {
+  if (const passwd* entry = getpwuid(geteuid());
+      entry && entry->pw_name && std::string_view(entry->pw_name).size() < 257) {
     environment.user = cp1250::FromUtf8(entry->pw_name);
   }
 

@@ -74,16 +74,44 @@ frame::Settings ProgramSettings() {
 // down, 1 up, 2 double click; false for any other message.
 bool ButtonOf(unsigned message, int& button, int& action) {
   switch (message) {
-    case frame::WM_LBUTTONDOWN: button = 0; action = 0; return true;
-    case frame::WM_LBUTTONUP: button = 0; action = 1; return true;
-    case frame::WM_LBUTTONDBLCLK: button = 0; action = 2; return true;
-    case frame::WM_RBUTTONDOWN: button = 2; action = 0; return true;
-    case frame::WM_RBUTTONUP: button = 2; action = 1; return true;
-    case frame::WM_RBUTTONDBLCLK: button = 2; action = 2; return true;
-    case frame::WM_MBUTTONDOWN: button = 1; action = 0; return true;
-    case frame::WM_MBUTTONUP: button = 1; action = 1; return true;
-    case frame::WM_MBUTTONDBLCLK: button = 1; action = 2; return true;
-    default: return false;
+    case frame::WM_LBUTTONDOWN:
+      button = 0;
+      action = 0;
+      return true;
+    case frame::WM_LBUTTONUP:
+      button = 0;
+      action = 1;
+      return true;
+    case frame::WM_LBUTTONDBLCLK:
+      button = 0;
+      action = 2;
+      return true;
+    case frame::WM_RBUTTONDOWN:
+      button = 2;
+      action = 0;
+      return true;
+    case frame::WM_RBUTTONUP:
+      button = 2;
+      action = 1;
+      return true;
+    case frame::WM_RBUTTONDBLCLK:
+      button = 2;
+      action = 2;
+      return true;
+    case frame::WM_MBUTTONDOWN:
+      button = 1;
+      action = 0;
+      return true;
+    case frame::WM_MBUTTONUP:
+      button = 1;
+      action = 1;
+      return true;
+    case frame::WM_MBUTTONDBLCLK:
+      button = 1;
+      action = 2;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -102,9 +130,9 @@ int RunProgram(const std::vector<std::string>& args, const ProgramServices& serv
     if (!ErrorPending()) g_engine = new engine::Engine();
     if (!ErrorPending()) {
       engine::SetDocumentPath(path);
-      for (frame::FrameObject* object : std::initializer_list<frame::FrameObject*>{
-               &gfx::g_lineManager, &gfx::g_rectManager, &gfx::g_spriteManager, &gfx::g_fontManager, &g_resMngr,
-               g_engine, &g_application}) {
+      for (frame::FrameObject* object :
+           std::initializer_list<frame::FrameObject*>{&gfx::g_lineManager, &gfx::g_rectManager, &gfx::g_spriteManager,
+                                                      &gfx::g_fontManager, &g_resMngr, g_engine, &g_application}) {
         frame::Register(object);
       }
       const frame::Settings settings = ProgramSettings();

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     FileFilter filter;
     filter.Add("Pliki QEM", "*.qem", true).Add("Wszystkie pliki", "*.*", true);
     return ShowFileDialog(false, "Otwórz siatkę"_cp, filter.Text(), path, nullptr) ? FileChoice::kChosen
-                                                                                    : FileChoice::kCancelled;
+                                                                                   : FileChoice::kCancelled;
   };
   frame::WindowSystem* windowSystem = services.platform.windowSystem;
   services.showError = [windowSystem](std::string_view text, std::string_view caption) {

@@ -35,8 +35,8 @@ class ApplicationTest : public ::testing::Test {
     // The engine's state outlives a run; a program has only one, each test starts afresh
     // (the status clock of a long run would otherwise hold back the next run's document).
     engine::state = engine::State{};
-    dir = std::filesystem::temp_directory_path() /
-          ("qem-app-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = std::filesystem::temp_directory_path() / ("qem-app-" + std::to_string(getpid()) + "-" +
+                                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     previous = std::filesystem::current_path();
     std::filesystem::current_path(dir);
@@ -116,7 +116,8 @@ class ApplicationTest : public ::testing::Test {
   std::vector<std::string> report;
 };
 
-const std::string kBoxText = "Wystąpił błąd i program musiał się zakończyć.\nSzczegóły znajdują się na końcu pliku \"Errors.log\"."_cp;
+const std::string kBoxText =
+    "Wystąpił błąd i program musiał się zakończyć.\nSzczegóły znajdują się na końcu pliku \"Errors.log\"."_cp;
 const std::string kBox = "QEM Viewer: " + kBoxText;
 
 TEST_F(ApplicationTest, TwoArgumentsEndWithTheReport) {
@@ -133,8 +134,9 @@ TEST_F(ApplicationTest, TwoArgumentsEndWithTheReport) {
 TEST_F(ApplicationTest, AnUnwritableReportIsSaidInTheBox) {
   reportWritten = false;
   EXPECT_EQ(RunProgram({"a.qem", "b.qem"}, services), kNotRun);
-  const std::string text = "Wystąpił błąd i program musiał się zakończyć.\n"
-                           "Nie można zapisać pliku \"Errors.log\"; szczegóły wypisano na standardowe wyjście błędów."_cp;
+  const std::string text =
+      "Wystąpił błąd i program musiał się zakończyć.\n"
+      "Nie można zapisać pliku \"Errors.log\"; szczegóły wypisano na standardowe wyjście błędów."_cp;
   EXPECT_EQ(boxes, std::vector<std::string>{"QEM Viewer: " + text});
   EXPECT_EQ(errors, std::vector<std::string>{text});
 }
@@ -212,7 +214,9 @@ TEST_F(ApplicationTest, MissingDisplayKeyEndsBeforeTheWindow) {
   EXPECT_EQ(RunProgram({"mesh.qem"}, services), kNotRun);
   ASSERT_EQ(report.size(), 2u);
   EXPECT_EQ(report[0], std::string("Nie można wczytać konfiguracji trybu wyświetlania"_cp));
-  EXPECT_EQ(report[1], std::string("Nie można wczytać z konfiguracji klucza \"Gfx/RefreshRate\" typu DWORD: Nie znaleziono klucza"_cp));
+  EXPECT_EQ(
+      report[1],
+      std::string("Nie można wczytać z konfiguracji klucza \"Gfx/RefreshRate\" typu DWORD: Nie znaleziono klucza"_cp));
   EXPECT_TRUE(window.Requests("CreateWindow").empty());
   EXPECT_EQ(boxes.size(), 1u);
 }
@@ -325,7 +329,11 @@ TEST_F(ApplicationTest, ButtonsReachTheEngineAsLeftMiddleRight) {
   EXPECT_EQ(RunProgram({"mesh.qem"}, services), 0);
   ASSERT_TRUE(ready);
   const std::vector<Drags> expected = {{false, true}, {false, false}, {false, false}, {true, false}, {false, false}};
-  EXPECT_TRUE(drags == expected) << [&] { std::string t; for (auto d : drags) t += std::to_string(d.left) + std::to_string(d.right) + " "; return t; }();
+  EXPECT_TRUE(drags == expected) << [&] {
+    std::string t;
+    for (auto d : drags) t += std::to_string(d.left) + std::to_string(d.right) + " ";
+    return t;
+  }();
 }
 
 // While a drag holds the cursor, every move is measured from the window's centre and the

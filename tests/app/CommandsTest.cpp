@@ -46,7 +46,8 @@ class CommandsTest : public ::testing::Test {
     EXPECT_EQ(console.lines.front().text, "> " + std::string(line));
     EXPECT_EQ(console.lines.front().colour, kConsoleEcho);
     std::vector<Printed> replies;
-    for (std::size_t i = 1; i < console.lines.size(); ++i) replies.push_back({console.lines[i].text, console.lines[i].colour});
+    for (std::size_t i = 1; i < console.lines.size(); ++i)
+      replies.push_back({console.lines[i].text, console.lines[i].colour});
     return replies;
   }
 

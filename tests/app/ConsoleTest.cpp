@@ -48,11 +48,13 @@ TEST(Console, EditingAndCursorMovement) {
   console.KeyDown(VK_HOME, false);
   console.KeyDown(VK_DELETE, false);
   console.KeyDown(VK_RIGHT, false);
-  console.Char(8);   // Backspace
-  console.Char(8);   // at 0: nothing to remove
-  console.Char(27);  // other control bytes are ignored
+  console.Char(8);        // Backspace
+  console.Char(8);        // at 0: nothing to remove
+  console.Char(27);       // other control bytes are ignored
   Type(console, "\xB3");  // a Windows-1250 letter is typed like any other
-  EXPECT_EQ(console.CurrentLine(), "\xB3" "c def");
+  EXPECT_EQ(console.CurrentLine(),
+            "\xB3"
+            "c def");
   console.KeyDown(VK_END, false);
   EXPECT_EQ(console.editor.cursor, 6u);
 }
@@ -159,8 +161,8 @@ TEST(Console, ScrollPositionStaysInTheLog) {
     int vk;
     bool control;
   };
-  const Key keys[] = {{VK_PRIOR, false}, {VK_NEXT, false}, {VK_PRIOR, true}, {VK_NEXT, true}, {VK_UP, true},
-                      {VK_DOWN, true},   {VK_HOME, true},  {VK_END, true}};
+  const Key keys[] = {{VK_PRIOR, false}, {VK_NEXT, false}, {VK_PRIOR, true}, {VK_NEXT, true},
+                      {VK_UP, true},     {VK_DOWN, true},  {VK_HOME, true},  {VK_END, true}};
   for (const std::size_t size : {std::size_t{0}, std::size_t{1}, Console::kLogLimit}) {
     Console console;
     for (std::size_t i = 0; i < size; ++i) console.Print("line " + std::to_string(i), 0);
@@ -231,10 +233,10 @@ TEST(Console, BlinkShowsTheCursorInTheFirstHalfOfEachSecond) {
 // Screen 100 x 60 pixels, cells 10 x 10: 10 columns, the input's bottom row at y 20.
 TEST(Console, LayoutRowsAndCursor) {
   Console console;
-  console.Print("", 0);                 // an empty line takes no row
+  console.Print("", 0);                    // an empty line takes no row
   console.Print(std::string(10, 'a'), 0);  // exactly one row
   console.Print(std::string(11, 'b'), 1);  // two rows
-  Type(console, "12345678");            // "> 12345678" fills one row; the cursor needs a second
+  Type(console, "12345678");               // "> 12345678" fills one row; the cursor needs a second
   console.editor.lastEdit = 0.0f;
   const ConsoleLayout layout = console.Layout(100, 60, 10, 10, 0.25f);
   ASSERT_GE(layout.texts.size(), 3u);

@@ -57,15 +57,15 @@ TEST_F(FatalReportTest, BlockListsTheEnvironmentThenTheTraceNewestFirst) {
   const std::string expected = "Środowisko\r\n"_cp +
                                "  Czas       : 2006-03-14 09:05:07\r\n"
                                "  Komputer   : WORKSTATION\r\n" +
-                               "  Użytkownik : jan\r\n"_cp +
-                               "  Plik       : /opt/qem/qemviewer\r\n" + "Błąd\r\n"_cp +
+                               "  Użytkownik : jan\r\n"_cp + "  Plik       : /opt/qem/qemviewer\r\n" + "Błąd\r\n"_cp +
                                "  C\r\n  B\r\n  A\r\n\r\n";
   EXPECT_EQ(Content(), expected);
 
   // A second failing run appends its block after the first; names that could not be read
   // leave their lines out; a system text's own line break shows as an extra break.
   ErrorRaiseWin32Code(5, "Access is denied.\r\n", "", "", 0);
-  EXPECT_TRUE(WriteErrorReport(path, ReportEnvironment{"2006-03-14 09:05:08", std::nullopt, std::nullopt, "/x"}, nullptr));
+  EXPECT_TRUE(
+      WriteErrorReport(path, ReportEnvironment{"2006-03-14 09:05:08", std::nullopt, std::nullopt, "/x"}, nullptr));
   const std::string second = "Środowisko\r\n"_cp + "  Czas       : 2006-03-14 09:05:08\r\n  Plik       : /x\r\n" +
                              "Błąd\r\n"_cp + "  (Win32API,5) Access is denied.\r\r\n\r\n\r\n";
   EXPECT_EQ(Content(), expected + second);
@@ -78,8 +78,8 @@ TEST_F(FatalReportTest, AnUnwritableFileLeavesTheBlockInTheCopy) {
     ErrorRaise("root", "", 0);
     std::FILE* copy = std::tmpfile();
     ASSERT_NE(copy, nullptr);
-    EXPECT_FALSE(WriteErrorReport(target, ReportEnvironment{"2006-03-14 09:05:07", std::nullopt, std::nullopt, "/x"},
-                                  copy))
+    EXPECT_FALSE(
+        WriteErrorReport(target, ReportEnvironment{"2006-03-14 09:05:07", std::nullopt, std::nullopt, "/x"}, copy))
         << target;
     EXPECT_FALSE(ErrorPending());
     EXPECT_EQ(Read(copy), "Środowisko\n  Czas       : 2006-03-14 09:05:07\n  Plik       : /x\nBłąd\n  root\n\n")
@@ -89,7 +89,8 @@ TEST_F(FatalReportTest, AnUnwritableFileLeavesTheBlockInTheCopy) {
 
 TEST_F(FatalReportTest, EnvironmentOfThisProcess) {
   const ReportEnvironment environment = CurrentEnvironment();
-  EXPECT_TRUE(std::regex_match(environment.time, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"))) << environment.time;
+  EXPECT_TRUE(std::regex_match(environment.time, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")))
+      << environment.time;
   EXPECT_NE(environment.executable.find("app_tests"), std::string::npos) << environment.executable;
   if (environment.computer) {
     EXPECT_LT(environment.computer->size(), 16u);

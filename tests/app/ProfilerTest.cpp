@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 

@@ -34,8 +34,9 @@ TEST(RunScript, ArgumentsAreTakenFromTheCallersDirectory) {
   WriteScript(repo / "tools" / "install-deps.sh", "");
   WriteScript(bin / "cmake", "echo \"$*\" >> " + (root / "cmake.log").string() + "\n");
   const std::string report = (root / "viewer.log").string();
-  WriteScript(repo / "build" / "qemviewer",
-              "{ pwd; for a in \"$@\"; do echo \"$a\"; [ -f \"$a\" ] && echo found; done; } > " + report + "\nexit 0\n");
+  WriteScript(
+      repo / "build" / "qemviewer",
+      "{ pwd; for a in \"$@\"; do echo \"$a\"; [ -f \"$a\" ] && echo found; done; } > " + report + "\nexit 0\n");
   std::ofstream(caller / "meshes" / "m.qem") << "QEM\n";
 
   const std::string call = "cd " + caller.string() + " && PATH=" + bin.string() + ":$PATH ../repo/run ";

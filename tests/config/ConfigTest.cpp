@@ -85,9 +85,9 @@ TEST_F(ConfigTest, TypedConversions) {
     bool ok;
     std::uint32_t value;
   };
-  for (const DwordCase& c : {DwordCase{"d1", true, 0xFFFFFFFFu}, DwordCase{"d2", false, 0}, DwordCase{"d3", false, 0},
-                             DwordCase{"d4", false, 0}, DwordCase{"d5", false, 0}, DwordCase{"d6", true, 0xFE},
-                             DwordCase{"d7", true, 17}}) {
+  for (const DwordCase& c :
+       {DwordCase{"d1", true, 0xFFFFFFFFu}, DwordCase{"d2", false, 0}, DwordCase{"d3", false, 0},
+        DwordCase{"d4", false, 0}, DwordCase{"d5", false, 0}, DwordCase{"d6", true, 0xFE}, DwordCase{"d7", true, 17}}) {
     std::uint32_t out = 77;
     config.GetDword(c.key, out);
     EXPECT_EQ(!ErrorPending(), c.ok) << c.key;
@@ -120,12 +120,25 @@ TEST_F(ConfigTest, MissingKeysAndThePendingTrace) {
   // Further lookups do nothing while the trace is pending, even for keys that exist.
   config.GetDword("Gfx/Width", width);
   EXPECT_EQ(width, 5u);
-  EXPECT_EQ(TakeLines(), std::vector<std::string>{"Nie można wczytać z konfiguracji klucza \"Gfx/Missing\" typu DWORD: Nie znaleziono klucza"_cp});
+  EXPECT_EQ(TakeLines(),
+            std::vector<std::string>{
+                "Nie można wczytać z konfiguracji klucza \"Gfx/Missing\" typu DWORD: Nie znaleziono klucza"_cp});
 
-  for (const auto& [type, lookup] : std::vector<std::pair<std::string, std::function<void()>>>{
-           {"string", [&] { std::string s; config.GetString("X", s); }},
-           {"int", [&] { std::int32_t i; config.GetInt("X", i); }},
-           {"bool", [&] { bool b; config.GetBool("X", b); }}}) {
+  for (const auto& [type, lookup] :
+       std::vector<std::pair<std::string, std::function<void()>>>{{"string",
+                                                                   [&] {
+                                                                     std::string s;
+                                                                     config.GetString("X", s);
+                                                                   }},
+                                                                  {"int",
+                                                                   [&] {
+                                                                     std::int32_t i;
+                                                                     config.GetInt("X", i);
+                                                                   }},
+                                                                  {"bool", [&] {
+                                                                     bool b;
+                                                                     config.GetBool("X", b);
+                                                                   }}}) {
     lookup();
     EXPECT_EQ(TakeLines(), std::vector<std::string>{"Nie można wczytać z konfiguracji klucza \"X\" typu "_cp + type +
                                                     ": Nie znaleziono klucza"});
@@ -184,7 +197,8 @@ TEST_F(ConfigTest, DuplicateKeysStopTheLoadButEarlierEntriesStay) {
   Config config("Gfx {\n  Width = 1\n  WIDTH = 2\n}\nafter = 3");
   auto lines = TakeLines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "(tvl2,3) znak 30 wiersz 4 kolumna 1: Klucz \"gfx/width\" już istnieje (lub ma taki sam hash)"_cp);
+  EXPECT_EQ(lines[2],
+            "(tvl2,3) znak 30 wiersz 4 kolumna 1: Klucz \"gfx/width\" już istnieje (lub ma taki sam hash)"_cp);
   std::uint32_t width = 0;
   config.GetDword("gfx/width", width);
   EXPECT_EQ(width, 1u);

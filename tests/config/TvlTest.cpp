@@ -45,8 +45,8 @@ TEST(TvlReader, Tokens) {
       {"3\n,4", "<3>|<><4>"},  // a separator belongs to the item on its own line only
       {"name{x=1}", "<name>{<x>=<1>}"},
       {"\"a b\" \"\"", "<a b><>"},
-      {"\"q{/c/}\"", "<q>"},                       // comments vanish inside strings too
-      {"ab{/x/}cd", "<abcd>"},                     // and inside bare words
+      {"\"q{/c/}\"", "<q>"},    // comments vanish inside strings too
+      {"ab{/x/}cd", "<abcd>"},  // and inside bare words
       {"{/c1/}{/c2/} x {/tail/}\n", "<x>|"},
       {"{\\41}{\\\"}{\\{}{\\}}{\\ }{\\a}", "<A\"{} a>"},
       {"a{\\7b}b", "<a{b>"},
@@ -144,7 +144,7 @@ TEST(TvlReader, ErrorLineAndColumn) {
     std::uint32_t offset, line, column;
   };
   const Case cases[] = {
-      {"abc", 0, 1, 1},     {"ab\r\ncd", 5, 2, 2}, {"a\n\nb", 3, 3, 1},
+      {"abc", 0, 1, 1},    {"ab\r\ncd", 5, 2, 2}, {"a\n\nb", 3, 3, 1},
       {"a\r\rb", 3, 3, 1}, {"a\n\r\nb", 4, 3, 1}, {"\n\r", 2, 3, 1},
   };
   for (const Case& c : cases) {
