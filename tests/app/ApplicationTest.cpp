@@ -3,6 +3,7 @@
 #include "app/Application.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "app/Profiler.h"
 #include "engine/EngineState.h"
 #include "framework/FakeWindowSystem.h"
+#include "gfx/PngFile.h"
 #include "gfx/RecordingDevice.h"
 #include "qem/Loader.h"
 #include "tests/TraceLines.h"
@@ -46,9 +48,10 @@ class ApplicationTest : public ::testing::Test {
                                  "ELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
                                  "FRAMES 2\n0\n0 1 2 3\n1\n3 2 1 0\n";
     services.platform.windowSystem = &window;
-    services.platform.createDevice = [this](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS&, gfx::DWORD,
-                                            std::unique_ptr<gfx::Device>& out) -> HRESULT {
+    services.platform.createDevice = [this](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS& parameters,
+                                            gfx::DWORD, std::unique_ptr<gfx::Device>& out) -> HRESULT {
       auto recording = std::make_unique<gfx::RecordingDevice>();
+      recording->presentParameters = parameters;  // the back buffer's size, as a real device has it
       device = recording.get();
       if (failStateBlock > 0) recording->FailCall("BeginStateBlock", E_FAIL, failStateBlock);
       out = std::move(recording);
@@ -298,20 +301,20 @@ TEST_F(ApplicationTest, TheBatchersHooksRunInRegistrationOrder) {
 TEST_F(ApplicationTest, TheLineEntersTheHistoryBeforeItsCommandRuns) {
   std::vector<std::deque<std::string>> seen;
   g_application.engineCommands = [&](const std::string& name, tvl::Reader&) {
-    if (name != "probe") return false;
+    if (name != "look") return false;
     seen.push_back(g_console->editor.history);
     return true;
   };
   WaitForDocument();
-  Chars("`probe 1\r");
+  Chars("`look 1\r");
   window.Idle(1);
   EXPECT_EQ(RunProgram({"mesh.qem"}, services), 0);
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0], std::deque<std::string>{"probe 1"});
+  EXPECT_EQ(seen[0], std::deque<std::string>{"look 1"});
 }
 
-// Buttons reach the engine as 0 left, 1 middle, 2 right: the right button drags the
-// clip plane, the middle one does nothing.
+// Buttons reach the engine as 0 left, 1 middle, 2 right: the left button turns the mesh,
+// the right one drags the clip plane, the middle one (the probe) drags nothing.
 TEST_F(ApplicationTest, ButtonsReachTheEngineAsLeftMiddleRight) {
   WaitForDocument();
   struct Drags {
@@ -355,6 +358,41 @@ TEST_F(ApplicationTest, TheMoveAfterARecentringIsSkipped) {
   EXPECT_NE(turns[1], turns[0]);
   EXPECT_EQ(turns[2], turns[1]);
   EXPECT_NE(turns[3], turns[2]);
+}
+
+TEST_F(ApplicationTest, F12SavesAScreenshotWithTheConsoleShownOrNot) {
+  WaitForDocument();
+  window.Send(frame::WM_KEYDOWN, frame::VK_F1 + 11);
+  window.Idle(2);
+  Chars("`ab");
+  window.Send(frame::WM_KEYDOWN, frame::VK_F1 + 11);  // F12 never reaches the console's line
+  window.Idle(2);
+  std::vector<std::string> log;
+  std::string input;
+  window.Do([&] {
+    for (const ConsoleLine& line : g_console->lines) log.push_back(line.text);
+    input = g_console->CurrentLine();
+  });
+  Chars("`");
+  EXPECT_EQ(RunProgram({"mesh.qem"}, services), 0);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("qem-mesh-", 0) == 0) files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u) << ::testing::PrintToString(log);
+  // Two names (a second one in the same second gets "-2"), each reported once.
+  std::sort(log.begin(), log.end());
+  EXPECT_EQ(log, (std::vector<std::string>{"Zrzut ekranu zapisany do pliku \"" + files[0] + "\"",
+                                           "Zrzut ekranu zapisany do pliku \"" + files[1] + "\""}));
+  EXPECT_EQ(input, "ab");
+  unsigned width = 0, height = 0;
+  std::vector<std::uint8_t> rgba;
+  std::string reason;
+  ASSERT_TRUE(gfx::ReadPngFile((dir / files[0]).string(), width, height, rgba, reason)) << reason;
+  EXPECT_EQ(width, 640u);
+  EXPECT_EQ(height, 480u);
 }
 
 TEST_F(ApplicationTest, ExitCommandEndsNormally) {
