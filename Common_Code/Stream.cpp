@@ -93,7 +93,8 @@ bool InputFile::Open(std::string_view path) {
     fd = -1;
   }
   if (fd < 0) {
-    ErrorRaise("Nie mozna otworzyc pliku \"" + name + "\"", ERROR_FILE_LINE);
+    // Opened by its own bytes, named in the message's code page.
+    ErrorRaise("Nie mozna otworzyc pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
     return false;
   }
   // A regular file never makes read wait for a writer; the flag only kept the open from
@@ -131,15 +132,16 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t ca
 }
 
 void AddCannotReadText(std::string_view path) {
-  ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + std::string(path) + "\"", ERROR_FILE_LINE);
+  ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + cp1250::PathText(path) + "\"", ERROR_FILE_LINE);
 }
 
 void ReadWholeFile(std::string_view path, std::string& out) {
   const std::string name(path);
   File file(std::fopen(name.c_str(), "rb"));
-  if (!file.file) ErrorRaise("Nie mozna otworzyc pliku \"" + name + "\"", ERROR_FILE_LINE);
+  // Opened by its own bytes, named in the message's code page.
+  if (!file.file) ErrorRaise("Nie mozna otworzyc pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
   if (!ErrorPending()) file.ReadAll(out);
-  if (ErrorPending()) ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + name + "\"", ERROR_FILE_LINE);
+  if (ErrorPending()) ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
 }
 
 }  // namespace stream

@@ -605,7 +605,7 @@ void Report(const Failure& failure, const Position& position, std::string_view p
                      " wiersz " + std::to_string(line) + " kolumna " + std::to_string(column) + ": " +
                      failure.error.Message();
   control.trace.Raise(root, "", 0);
-  control.trace.Add("Nie można wczytać pliku: "_cp + std::string(path), "", 0);
+  control.trace.Add("Nie można wczytać pliku: "_cp + cp1250::PathText(path), "", 0);
 }
 
 std::string_view WithoutByteOrderMark(std::string_view text) {
