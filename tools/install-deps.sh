@@ -10,7 +10,7 @@ packages=(
   clang
   libsdl2-dev libepoxy-dev libfreetype-dev libfontconfig-dev libgtk-3-dev
   libfast-float-dev libglm-dev libspng-dev
-  libgl1-mesa-dri libglx-mesa0 libegl-mesa0
+  libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl-dev
   fontconfig fonts-dejavu-core
   xvfb xauth xfonts-base xdotool x11-utils x11-xkb-utils imagemagick openbox
 )
