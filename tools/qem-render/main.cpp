@@ -173,9 +173,10 @@ struct Run {
 Run run;
 engine::Engine* g_engineObject = nullptr;
 
-// Radians of an angle given in degrees, turned into (-pi, pi] as the drag keeps them.
+// Radians of an angle given in degrees. Not wrapped: the start-up angles are not either,
+// and the default spelled in degrees must give the start-up picture to the pixel.
 float Radians(float degrees) {
-  return engine::WrapAngle(static_cast<float>(static_cast<double>(degrees) * 3.14159265358979323846 / 180.0));
+  return static_cast<float>(static_cast<double>(degrees) * 3.14159265358979323846 / 180.0);
 }
 
 // The display times of the pictures, checked against the document; false (with the run
