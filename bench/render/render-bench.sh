@@ -30,9 +30,8 @@ measure() {
   shift
   local walls=() cpus=()
   for ((i = 0; i < runs; i++)); do
-    local line
-    line=$( { /usr/bin/time -f "%e %U %S" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
-    read -r wall user sys <<<"$line"
+    /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$@" >/dev/null 2>&1 || true
+    read -r wall user sys < <(tail -n 1 "$work/time.txt")
     walls+=("$wall")
     cpus+=("$(echo "$user + $sys" | bc)")
   done
