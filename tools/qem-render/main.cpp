@@ -74,8 +74,8 @@ void Usage(std::FILE* to) {
       "  --help             this text\n"
       "\n"
       "Exit status: 0 done; 1 the file is not a valid mesh (the viewer's message follows\n"
-      "\"Błąd:\"); 2 a file cannot be read or written, or no OpenGL 3.3 context can be made;\n"
-      "3 wrong arguments. A picture that cannot be written whole is not left behind.\n",  // UTF-8 on purpose
+      "\"Błąd:\"); 2 a file cannot be read or written, or no OpenGL 3.3 context can be made;\n"  // utf-8 literal: help
+      "3 wrong arguments. A picture that cannot be written whole is not left behind.\n",
       to);
 }
 
