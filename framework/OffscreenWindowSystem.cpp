@@ -66,6 +66,20 @@ struct OffscreenWindowSystem::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   bool closeDeferred = false;
   FramebufferSurface surface;
+  // Opening in the background: the thread, and what it found once joined.
+  std::thread opener;
+  bool opened = false;
+  std::string openReason;
+
+  bool Open(std::string& reason);
+
+  // Waits for a background opening; false (with its reason) when it failed.
+  bool Opened(std::string& reason) {
+    if (opener.joinable()) opener.join();
+    if (display != EGL_NO_DISPLAY) return true;
+    reason = openReason;
+    return false;
+  }
 
   void DeleteFramebuffer() {
     if (surface.framebuffer == 0 && surface.colour == 0 && surface.depth == 0) return;
@@ -90,7 +104,8 @@ struct OffscreenWindowSystem::Impl {
   }
 };
 
-OffscreenWindowSystem::OffscreenWindowSystem() : impl(std::make_unique<Impl>()) {}
+OffscreenWindowSystem::OffscreenWindowSystem(bool openInBackground)
+    : impl(std::make_unique<Impl>()), openInBackground(openInBackground) {}
 
 OffscreenWindowSystem::~OffscreenWindowSystem() {
   DestroyWindow();
@@ -98,7 +113,20 @@ OffscreenWindowSystem::~OffscreenWindowSystem() {
 }
 
 bool OffscreenWindowSystem::OpenDisplay(std::string& reason) {
-  if (impl->display != EGL_NO_DISPLAY) return true;
+  if (impl->opener.joinable() || impl->display != EGL_NO_DISPLAY) return true;
+  if (!openInBackground) return impl->Open(reason);
+  impl->openReason.clear();
+  impl->opener = std::thread([impl = impl.get()] {
+    if (impl->Open(impl->openReason)) {
+      // The context is made current again on the main thread, which draws.
+      eglMakeCurrent(impl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
+    eglReleaseThread();
+  });
+  return true;
+}
+
+bool OffscreenWindowSystem::Impl::Open(std::string& reason) {
   const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
   if (!HasExtension(clientExtensions, "EGL_MESA_platform_surfaceless") ||
       !HasExtension(clientExtensions, "EGL_EXT_platform_base")) {
@@ -146,14 +174,15 @@ bool OffscreenWindowSystem::OpenDisplay(std::string& reason) {
     eglTerminate(display);
     return false;
   }
-  impl->display = display;
-  impl->context = context;
-  impl->surface.display = display;
-  impl->surface.context = context;
+  this->display = display;
+  this->context = context;
+  surface.display = display;
+  surface.context = context;
   return true;
 }
 
 void OffscreenWindowSystem::CloseDisplay() {
+  if (impl->opener.joinable()) impl->opener.join();
   if (impl->display == EGL_NO_DISPLAY) return;
   // The framework lets the graphics go before it destroys the window; the framebuffer
   // still needs the context then, so the display goes with the window.
@@ -189,10 +218,11 @@ void OffscreenWindowSystem::DestroyWindow() {
 }
 
 gfx::Surface* OffscreenWindowSystem::GetSurface() {
-  if (!windowExists || impl->display == EGL_NO_DISPLAY) {
+  if (!windowExists) {
     surfaceError = "brak okna";
     return nullptr;
   }
+  if (!impl->Opened(surfaceError)) return nullptr;
   FramebufferSurface& s = impl->surface;
   if (s.framebuffer != 0) return &s;
   if (eglMakeCurrent(impl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, impl->context) != EGL_TRUE) {

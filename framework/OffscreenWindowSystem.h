@@ -23,11 +23,15 @@ namespace frame {
 
 class OffscreenWindowSystem : public WindowSystem {
  public:
-  OffscreenWindowSystem();
+  // openInBackground: OpenDisplay starts EGL (loading the driver, making the context) on a
+  // thread of its own and returns true at once, so that the program's own start-up (the
+  // mesh's loading) runs meanwhile; a platform or context that cannot be made is then
+  // reported by GetSurface, which waits for the thread, and so by the device's creation.
+  explicit OffscreenWindowSystem(bool openInBackground = false);
   ~OffscreenWindowSystem() override;
 
   // Fails with the reason when EGL has no surfaceless platform or no OpenGL 3.3 core
-  // context can be made on it.
+  // context can be made on it (in the background: see above).
   bool OpenDisplay(std::string& reason) override;
   void CloseDisplay() override;
   bool RegisterClass(std::string_view className, bool closeBox, std::string& reason) override;
@@ -73,6 +77,7 @@ class OffscreenWindowSystem : public WindowSystem {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl;
+  bool openInBackground = false;
   bool windowExists = false;
   int width = 0;
   int height = 0;

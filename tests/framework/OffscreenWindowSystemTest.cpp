@@ -74,6 +74,29 @@ TEST_F(OffscreenWindowSystemTest, TheDeviceDrawsIntoTheFramebufferAndReadsItBack
   window.CloseDisplay();
 }
 
+// Opened in the background, the display is waited for when the device needs it; closing
+// at once waits for the thread too.
+TEST_F(OffscreenWindowSystemTest, ABackgroundOpeningIsWaitedFor) {
+  OffscreenWindowSystem window(true);
+  std::string reason;
+  ASSERT_TRUE(window.OpenDisplay(reason)) << reason;
+  ASSERT_TRUE(window.CreateWindow("t", WindowStyle{}, 16, 9, reason)) << reason;
+  std::unique_ptr<gfx::Device> device = DeviceOn(window, 16, 9);
+  ASSERT_TRUE(device) << window.SurfaceError();
+  ASSERT_TRUE(Succeeded(device->Clear(gfx::D3DCLEAR_TARGET, 0xFF00FF00u, 1.0f, 0)));
+  std::vector<std::uint8_t> rgba;
+  gfx::UINT w = 0, h = 0;
+  ASSERT_TRUE(Succeeded(device->ReadBackBuffer(rgba, w, h)));
+  EXPECT_EQ(rgba[1], 255);
+  device.reset();
+  window.CloseDisplay();
+  window.DestroyWindow();
+
+  OffscreenWindowSystem closedAtOnce(true);
+  ASSERT_TRUE(closedAtOnce.OpenDisplay(reason));
+  closedAtOnce.CloseDisplay();
+}
+
 TEST_F(OffscreenWindowSystemTest, OnlyPostedMessagesComeAndAnEmptyWaitEnds) {
   OffscreenWindowSystem window;
   Message m;

@@ -416,7 +416,8 @@ int main(int argc, char** argv) {
   if (o.text) frame::Register(&g_resMngr);
   frame::Register(&engineObject);
 
-  frame::OffscreenWindowSystem windowSystem;
+  // EGL starts while the mesh loads: on two cores the driver's start is then hidden.
+  frame::OffscreenWindowSystem windowSystem(true);
   frame::SetPlatform(frame::OffscreenPlatform(windowSystem));
   frame::Settings settings;
   settings.className = "QEM_RENDER";
