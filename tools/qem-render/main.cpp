@@ -19,7 +19,6 @@
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
 #include "config/Config.h"
-#include "engine/Camera.h"
 #include "engine/ClipSection.h"
 #include "engine/Engine.h"
 #include "engine/EngineState.h"
