@@ -13,6 +13,7 @@ packages=(
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl-dev
   fontconfig fonts-dejavu-core
   xvfb xauth xfonts-base xdotool x11-utils x11-xkb-utils imagemagick openbox
+  python3 python3-numpy python3-gmsh python3-meshio python3-h5py
 )
 
 as_root() {
