@@ -27,14 +27,14 @@ struct ViewState {
   float rotationX = -0.3f;
   float rotationY = -0.7f;
   float clipDistance = 1.7320508f;
-  bool wire = true, ortho = false, lighting = true;
+  bool wire = true, ortho = false, lighting = true, legend = false;
 
   std::string Options() const {
     char text[160];
     std::snprintf(text, sizeof text, "--rotate %.9g %.9g --clip %.9g", rotationX * 180.0 / 3.14159265358979,
                   rotationY * 180.0 / 3.14159265358979, clipDistance);
     return std::string(text) + (wire ? "" : " --no-wire") + (ortho ? " --ortho" : "") +
-           (lighting ? "" : " --no-lighting");
+           (lighting ? "" : " --no-lighting") + (legend ? " --legend" : "");
   }
 };
 
@@ -174,6 +174,14 @@ TEST(RenderMatchesViewer, SeveralStates) {
        [&] {
          viewer.Key("l");
          state.lighting = false;
+       }},
+      {"command legend",
+       [&] {
+         viewer.Key("grave");
+         viewer.Type("legend");
+         viewer.Key("Return");
+         viewer.Key("grave");
+         state.legend = true;
        }},
   };
   int index = 0;

@@ -205,6 +205,8 @@ TEST(QemRender, EachOptionChangesThePicture) {
       {"--clip 0 --no-section", "--clip 0 --no-section --no-culling", false},
       {"", middle, false},
       {"", "--text", false},
+      {"", "--legend", false},
+      {"--text", "--text --legend", false},
   });
 }
 
@@ -293,7 +295,6 @@ TEST(QemRender, WrongArgumentsExitWithThreeAndWriteNothing) {
            kSample + out + " --frame -1",
            kSample + out + " --frame 99999",         // past the last frame: known after loading
            kSample + out + " --time 1e9",            // outside the time range
-           kSample + out + " --legend",
        }) {
     const Ran run = Render(args);
     EXPECT_EQ(run.status, 3) << args << "\n" << run.err;

@@ -23,6 +23,7 @@
 #include "engine/Engine.h"
 #include "engine/EngineState.h"
 #include "engine/Geometry.h"
+#include "engine/Legend.h"
 #include "engine/Scene.h"
 #include "engine/Status.h"
 #include "framework/Framework.h"
@@ -66,7 +67,7 @@ void Usage(std::FILE* to) {
       "  --ortho            orthographic projection\n"
       "  --no-lighting, --no-wire, --no-culling\n"
       "                     lighting, the wire overlay, back-face culling off\n"
-      "  --legend           the colour legend\n"
+      "  --legend           the colour legend at the right edge\n"
       "  --text             the status and the controls texts (no frame rate)\n"
       "  --config FILE      background colour and font from this Config.tvl\n"
       "  --json             print what was drawn as one JSON object\n"
@@ -258,6 +259,8 @@ void Update() {
     s.lightingOn = !o.noLighting;
     s.wireOverlayOn = !o.noWire;
     s.cullingOn = !o.noCulling;
+    // The switches decide, whatever a --config file says of the overlay and the legend.
+    s.legendShown = o.legend;
     // The engine's first update builds the boundary and the section for this state.
     g_engineObject->UpdateAt(0, 0);
     if (ErrorPending()) return;
@@ -302,6 +305,7 @@ void Draw() {
   }
   engine::DrawScene();
   if (run.options.text) DrawTexts();
+  engine::DrawLegend();  // the viewer draws it after the texts
   device->EndScene();
   if (ErrorPending()) return;
 
@@ -383,12 +387,6 @@ int main(int argc, char** argv) {
     return kExitDone;
   }
   const std::vector<std::string> names{o.mesh, o.output, o.config};
-  if (o.legend) {
-    run.exitCode = kExitUsage;
-    run.message = "--legend: the colour legend is not drawn yet";
-    return Report(run, names, 0, 0);
-  }
-
   std::string configText = kDefaultConfig;
   if (!o.config.empty() && !ReadConfigText(o.config, configText)) {
     run.exitCode = kExitCannotReadOrWrite;
@@ -406,13 +404,14 @@ int main(int argc, char** argv) {
   engine::Engine engineObject;
   g_engineObject = &engineObject;
   engine::SetDocumentPath(o.mesh);
-  // The viewer's frame objects in the viewer's order; the font only when texts are drawn
-  // (finding it through fontconfig costs more than drawing a picture).
+  // The viewer's frame objects in the viewer's order; the font only when texts or the
+  // legend's labels are drawn (finding it through fontconfig costs more than drawing a
+  // picture).
   for (frame::FrameObject* object : std::initializer_list<frame::FrameObject*>{
            &gfx::g_lineManager, &gfx::g_rectManager, &gfx::g_spriteManager, &gfx::g_fontManager}) {
     frame::Register(object);
   }
-  if (o.text) frame::Register(&g_resMngr);
+  if (o.text || o.legend) frame::Register(&g_resMngr);
   frame::Register(&engineObject);
 
   // EGL starts while the mesh loads: on two cores the driver's start is then hidden.
