@@ -155,13 +155,9 @@ bool OffscreenWindowSystem::Impl::Open(std::string& reason) {
       return false;
     }
   }
-  const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
-                               3,
-                               EGL_CONTEXT_MINOR_VERSION,
-                               3,
-                               EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                               EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                               EGL_NONE};
+  const EGLint attributes[] = {
+      EGL_CONTEXT_MAJOR_VERSION,           3,       EGL_CONTEXT_MINOR_VERSION, 3, EGL_CONTEXT_OPENGL_PROFILE_MASK,
+      EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
   EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, attributes);
   if (context == EGL_NO_CONTEXT) {
     reason = EglErrorText("eglCreateContext (OpenGL 3.3 core)");
@@ -196,8 +192,8 @@ void OffscreenWindowSystem::CloseDisplay() {
 bool OffscreenWindowSystem::RegisterClass(std::string_view, bool, std::string&) { return true; }
 void OffscreenWindowSystem::UnregisterClass() {}
 
-bool OffscreenWindowSystem::CreateWindow(std::string_view, const WindowStyle& style, int clientWidth,
-                                         int clientHeight, std::string& reason) {
+bool OffscreenWindowSystem::CreateWindow(std::string_view, const WindowStyle& style, int clientWidth, int clientHeight,
+                                         std::string& reason) {
   if (clientWidth <= 0 || clientHeight <= 0) {
     reason = "Nieprawidłowy rozmiar obrazu"_cp;
     return false;

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "gfx/PngFile.h"
@@ -48,7 +48,7 @@ struct Comparison {
   int differing = 0;  // pixels outside the texts with any channel different
   int beyond = 0;     // ... by more than 16 in a channel
   int compared = 0;
-  int coloured = 0;   // pixels of the colour scale in qem-render's picture
+  int coloured = 0;  // pixels of the colour scale in qem-render's picture
 };
 
 Comparison Compare(const Image& viewer, const Image& render) {
@@ -68,8 +68,8 @@ Comparison Compare(const Image& viewer, const Image& render) {
   return c;
 }
 
-Image RenderPicture(const std::filesystem::path& dir, const std::string& name, const std::string& options,
-                    int width, int height, int& status) {
+Image RenderPicture(const std::filesystem::path& dir, const std::string& name, const std::string& options, int width,
+                    int height, int& status) {
   const std::string file = (dir / name).string();
   Shell("env -u DISPLAY " + kRender + " " + (SourceDir() / "samples" / "box.qem").string() + " --size " +
             std::to_string(width) + "x" + std::to_string(height) + " " + options + " -o " + file + " 2>&1",
@@ -159,8 +159,8 @@ TEST(RenderMatchesViewer, SeveralStates) {
          // Up and left cut deeper: 0.001 a pixel of both movements.
          ExactDrag(viewer, 3, -60, -60, 14);
          for (int i = 0; i < 14; ++i) {
-           state.clipDistance = std::clamp(state.clipDistance + static_cast<float>(-120) * 0.001f, -1.7320508f,
-                                           1.7320508f);
+           state.clipDistance =
+               std::clamp(state.clipDistance + static_cast<float>(-120) * 0.001f, -1.7320508f, 1.7320508f);
          }
        }},
       {"keys w o",
@@ -194,8 +194,8 @@ TEST(RenderMatchesViewer, SeveralStates) {
                                         shot.width, shot.height, status);
     ASSERT_EQ(status, 0) << step.name;
     const Comparison c = Compare(shot, picture);
-    ASSERT_GT(c.compared, 0) << step.name << ": sizes " << shot.width << "x" << shot.height << " and "
-                             << picture.width << "x" << picture.height;
+    ASSERT_GT(c.compared, 0) << step.name << ": sizes " << shot.width << "x" << shot.height << " and " << picture.width
+                             << "x" << picture.height;
     const double percent = 100.0 * c.differing / c.compared;
     std::printf("[ state    ] %-20s %s: %d of %d pixels differ (%.3f %%), %d by more than 16\n", step.name.c_str(),
                 state.Options().c_str(), c.differing, c.compared, percent, c.beyond);

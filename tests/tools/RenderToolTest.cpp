@@ -231,8 +231,7 @@ TEST(QemRender, FramesAreNumberedAndSpreadOverTheTimeRange) {
   std::snprintf(last, sizeof last, "--time %.9g", timeMax);
   ASSERT_EQ(Render(kSample + " --frame 0 --size 400x300 -o " + (dir / "first.png")).status, 0);
   ASSERT_EQ(Render(kSample + " " + last + " --size 400x300 -o " + (dir / "last.png")).status, 0);
-  const Picture p0 = Load(dir / "movie-0000.png"), p1 = Load(dir / "movie-0001.png"),
-                p2 = Load(dir / "movie-0002.png");
+  const Picture p0 = Load(dir / "movie-0000.png"), p1 = Load(dir / "movie-0001.png"), p2 = Load(dir / "movie-0002.png");
   EXPECT_EQ(Differences(p0, Load(dir / "first.png")), 0);
   EXPECT_EQ(Differences(p2, Load(dir / "last.png")), 0);
   EXPECT_GT(Differences(p0, p1), 500);
@@ -270,8 +269,8 @@ TEST(QemRender, ConfigGivesTheBackground) {
   std::ofstream(dir / "serif.tvl") << "Gfx { Font { Name = \"DejaVu Serif\" Height = 16 Bold = false } }\n";
   EXPECT_EQ(Render(kSample + " --text --config " + (dir / "serif.tvl") + " -o " + (dir / "s.png")).status, 2);
   // The failed runs left no picture.
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"broken.tvl", "g.png", "green.tvl", "n.png", "none.tvl",
-                                                    "serif.tvl"}));
+  EXPECT_EQ(dir.Files(),
+            (std::vector<std::string>{"broken.tvl", "g.png", "green.tvl", "n.png", "none.tvl", "serif.tvl"}));
 }
 
 TEST(QemRender, WrongArgumentsExitWithThreeAndWriteNothing) {
@@ -279,22 +278,15 @@ TEST(QemRender, WrongArgumentsExitWithThreeAndWriteNothing) {
   const std::string out = " -o " + (dir / "x.png");
   for (const std::string& args : std::vector<std::string>{
            "",
-           kSample,                                  // no output
-           "-o " + (dir / "x.png"),                  // no mesh
-           kSample + " " + kSample + out,            // two meshes
-           kSample + out + " --bogus",
-           kSample + out + " --size 0x768",
-           kSample + out + " --size 1024",
-           kSample + out + " --size 1024x",
-           kSample + out + " --frames 0",
-           kSample + out + " --frames",
-           kSample + out + " --time abc",
-           kSample + out + " --time 1 --frame 0",
-           kSample + out + " --frames 3 --time 0",
-           kSample + out + " --rotate 10",
-           kSample + out + " --frame -1",
-           kSample + out + " --frame 99999",         // past the last frame: known after loading
-           kSample + out + " --time 1e9",            // outside the time range
+           kSample,                        // no output
+           "-o " + (dir / "x.png"),        // no mesh
+           kSample + " " + kSample + out,  // two meshes
+           kSample + out + " --bogus", kSample + out + " --size 0x768", kSample + out + " --size 1024",
+           kSample + out + " --size 1024x", kSample + out + " --frames 0", kSample + out + " --frames",
+           kSample + out + " --time abc", kSample + out + " --time 1 --frame 0", kSample + out + " --frames 3 --time 0",
+           kSample + out + " --rotate 10", kSample + out + " --frame -1",
+           kSample + out + " --frame 99999",  // past the last frame: known after loading
+           kSample + out + " --time 1e9",     // outside the time range
        }) {
     const Ran run = Render(args);
     EXPECT_EQ(run.status, 3) << args << "\n" << run.err;
@@ -306,9 +298,7 @@ TEST(QemRender, WrongArgumentsExitWithThreeAndWriteNothing) {
 
 TEST(QemRender, FailuresNameTheCauseAndLeaveNoPicture) {
   TempDir dir;
-  {
-    std::ofstream(dir / "broken.qem") << "QEM VERTICES 0 ELEMENTS 0 FRAMES 0\n";
-  }
+  { std::ofstream(dir / "broken.qem") << "QEM VERTICES 0 ELEMENTS 0 FRAMES 0\n"; }
   const Ran broken = Render((dir / "broken.qem") + " -o " + (dir / "b.png"));
   EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(broken.err, "Błąd:\nSiatka musi mieć conajmniej jeden element\n");  // UTF-8
@@ -339,8 +329,7 @@ TEST(QemRender, FailuresNameTheCauseAndLeaveNoPicture) {
 // With no OpenGL driver for EGL to find, the run fails with 2 and says it was the context.
 TEST(QemRender, NoOpenGlContextIsExitTwo) {
   TempDir dir;
-  const Ran run =
-      Render(kSample + " -o " + (dir / "x.png"), "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json");
+  const Ran run = Render(kSample + " -o " + (dir / "x.png"), "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json");
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_NE(run.err.find("OpenGL 3.3"), std::string::npos) << run.err;
   EXPECT_TRUE(dir.Files().empty());

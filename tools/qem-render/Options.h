@@ -14,13 +14,13 @@ struct Options {
   std::string output;  // the PNG file (or the name the numbered pictures are made from)
   int width = 1024;
   int height = 768;
-  std::optional<float> time;   // --time T
-  std::optional<int> frame;    // --frame N (0-based)
-  int frames = 0;              // --frames N; 0: one picture named output
-  bool rotate = false;         // --rotate RX RY given
-  float rotateX = 0;           // degrees
+  std::optional<float> time;  // --time T
+  std::optional<int> frame;   // --frame N (0-based)
+  int frames = 0;             // --frames N; 0: one picture named output
+  bool rotate = false;        // --rotate RX RY given
+  float rotateX = 0;          // degrees
   float rotateY = 0;
-  std::optional<float> clip;   // --clip D
+  std::optional<float> clip;  // --clip D
   bool noSection = false;
   bool orthographic = false;
   bool noLighting = false;

@@ -186,8 +186,7 @@ bool PlanTimes(const qem::Document& document) {
   const float t0 = document.timeMin, t1 = document.timeMax;
   if (o.frames > 0) {
     for (int i = 0; i < o.frames; ++i) {
-      const float t = o.frames == 1 ? t0
-                                    : static_cast<float>(t0 + (static_cast<double>(t1) - t0) * i / (o.frames - 1));
+      const float t = o.frames == 1 ? t0 : static_cast<float>(t0 + (static_cast<double>(t1) - t0) * i / (o.frames - 1));
       run.times.push_back(i == o.frames - 1 ? t1 : t);
     }
     return true;
@@ -204,8 +203,8 @@ bool PlanTimes(const qem::Document& document) {
   }
   if (o.time) {
     if (!(*o.time >= t0 && *o.time <= t1)) {
-      run.Fail(kExitUsage, "--time " + Number(*o.time) + ": the mesh's time range is " + Number(t0) + " to " +
-                               Number(t1));
+      run.Fail(kExitUsage,
+               "--time " + Number(*o.time) + ": the mesh's time range is " + Number(t0) + " to " + Number(t1));
       return false;
     }
     run.times.push_back(*o.time);
@@ -361,11 +360,10 @@ int Report(const Run& r, const std::vector<std::string>& names, double cpuMs, do
       "\"boundaryTriangles\": %u, \"sectionTriangles\": %u, \"rotation\": [%s, %s], \"clipDistance\": %s, "
       "\"pictures\": [%s], \"cpuMs\": %.1f, \"wallMs\": %.1f}\n",
       JsonString(o.mesh).c_str(), o.width, o.height, r.vertices, r.elements, r.frames, Number(r.timeMin).c_str(),
-      Number(r.timeMax).c_str(), Number(r.valueMin).c_str(), Number(r.valueMax).c_str(),
-      s.edgeTriangleCount, s.sectionShown ? s.clipTriangleCount : 0u,
-      Number(s.rotationX * 180.0 / 3.14159265358979323846).c_str(),
-      Number(s.rotationY * 180.0 / 3.14159265358979323846).c_str(), Number(s.clipDistance).c_str(),
-      pictures.c_str(), cpuMs, wallMs);
+      Number(r.timeMax).c_str(), Number(r.valueMin).c_str(), Number(r.valueMax).c_str(), s.edgeTriangleCount,
+      s.sectionShown ? s.clipTriangleCount : 0u, Number(s.rotationX * 180.0 / 3.14159265358979323846).c_str(),
+      Number(s.rotationY * 180.0 / 3.14159265358979323846).c_str(), Number(s.clipDistance).c_str(), pictures.c_str(),
+      cpuMs, wallMs);
   return kExitDone;
 }
 
@@ -441,8 +439,7 @@ int main(int argc, char** argv) {
     run.message = "Nie narysowano wszystkich obrazów"_cp;
   }
   if (ErrorPending()) TakeTrace();
-  const double wallMs =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart).count();
+  const double wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart).count();
   const int code = Report(run, names, CpuMs() - cpuStart, wallMs);
   delete g_config;
   g_config = nullptr;
