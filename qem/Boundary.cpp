@@ -237,8 +237,8 @@ void FindBoundary(Document& doc, LoadControl& control) {
     for (const Triangle& t : element.triangles) {
       std::uint32_t x, y, z;
       Sort3(t, x, y, z);
-      const bool shared = x < y && y < z ? inner[cursor[x]++] != 0
-                                         : holders.find(DegenerateKey(x, y, z))->second.OtherThan(owner);
+      const bool shared =
+          x < y && y < z ? inner[cursor[x]++] != 0 : holders.find(DegenerateKey(x, y, z))->second.OtherThan(owner);
       if (!shared) {
         doc.boundaryTriangles.push_back(&t);
         doc.boundaryElements.push_back(&element);

@@ -96,8 +96,7 @@ void WithoutMemoryFailures(Document& document, LoadControl& control, const Steps
   }
 }
 
-void RunStagesAfterReading(Document& document, LoadControl& control,
-                           const std::function<void(std::int32_t)>& onStage) {
+void RunStagesAfterReading(Document& document, LoadControl& control, const std::function<void(std::int32_t)>& onStage) {
   auto go = [&] { return !control.trace.IsPending() && !control.Cancelled(); };
   auto stage = [&](std::int32_t value) {
     if (onStage) onStage(value);
@@ -169,8 +168,7 @@ void RunStagesAfterReading(Document& document, LoadControl& control,
 
 }  // namespace
 
-void RunLoadAfterReading(Document& document, LoadControl& control,
-                         const std::function<void(std::int32_t)>& onStage) {
+void RunLoadAfterReading(Document& document, LoadControl& control, const std::function<void(std::int32_t)>& onStage) {
   WithoutMemoryFailures(document, control, [&] { RunStagesAfterReading(document, control, onStage); });
 }
 

@@ -204,7 +204,6 @@ class PlainTokens {
   }
   std::uint64_t Remaining() const { return window.textSize - std::min(window.textSize, window.base + current); }
 
-
  private:
   // At the end of a window that is not the last, the next one; it starts with a token, so
   // LineBreakAfter stays as the white space before the cut gave it.
@@ -601,9 +600,8 @@ void Report(const Failure& failure, const Position& position, std::string_view p
     line = p.line;
     column = p.column;
   }
-  std::string root = "(tvl2," + std::to_string(failure.error.code) + ") znak " + std::to_string(offset) +
-                     " wiersz " + std::to_string(line) + " kolumna " + std::to_string(column) + ": " +
-                     failure.error.Message();
+  std::string root = "(tvl2," + std::to_string(failure.error.code) + ") znak " + std::to_string(offset) + " wiersz " +
+                     std::to_string(line) + " kolumna " + std::to_string(column) + ": " + failure.error.Message();
   control.trace.Raise(root, "", 0);
   control.trace.Add("Nie można wczytać pliku: "_cp + cp1250::PathText(path), "", 0);
 }
@@ -624,19 +622,22 @@ bool ParsePieces(TextSource& source, std::size_t bufferBytes, std::string_view p
   const bool ok = RunParser<PlainTokens>(pieces, document, control, failure);
   if (pieces.NeedsFullReader()) return false;
   if (!ok && !source.Failed()) {
-    Report(failure, [&](std::uint64_t at) {
-      TextPosition p;
-      const std::size_t kBlock = std::size_t{1} << 16;
-      const auto block = std::make_unique<char[]>(kBlock);
-      for (std::uint64_t done = 0; done < at;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, at - done));
-        const std::size_t got = source.PullAt(pieces.Skipped() + done, block.get(), want);
-        if (got == 0) break;
-        p.Over(block.get(), got);
-        done += got;
-      }
-      return p;
-    }, path, control);
+    Report(
+        failure,
+        [&](std::uint64_t at) {
+          TextPosition p;
+          const std::size_t kBlock = std::size_t{1} << 16;
+          const auto block = std::make_unique<char[]>(kBlock);
+          for (std::uint64_t done = 0; done < at;) {
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, at - done));
+            const std::size_t got = source.PullAt(pieces.Skipped() + done, block.get(), want);
+            if (got == 0) break;
+            p.Over(block.get(), got);
+            done += got;
+          }
+          return p;
+        },
+        path, control);
   }
   return true;
 }
@@ -662,11 +663,14 @@ void ParseWhole(std::string_view text, std::string_view path, Document& document
     ok = RunParser<PlainTokens>(window, document, control, failure);
   }
   if (!ok) {
-    Report(failure, [&](std::uint64_t at) {
-      TextPosition p;
-      p.Over(text.data(), static_cast<std::size_t>(std::min<std::uint64_t>(at, text.size())));
-      return p;
-    }, path, control);
+    Report(
+        failure,
+        [&](std::uint64_t at) {
+          TextPosition p;
+          p.Over(text.data(), static_cast<std::size_t>(std::min<std::uint64_t>(at, text.size())));
+          return p;
+        },
+        path, control);
   }
 }
 

@@ -26,8 +26,7 @@ struct Size {
   unsigned nx, ny, nz;
 };
 
-constexpr Size kSizes[] = {
-    {"100k", 26, 26, 25}, {"1m", 109, 55, 28}, {"10m", 235, 118, 60}, {"45m", 390, 195, 98}};
+constexpr Size kSizes[] = {{"100k", 26, 26, 25}, {"1m", 109, 55, 28}, {"10m", 235, 118, 60}, {"45m", 390, 195, 98}};
 
 std::string Run(const std::string& command, int* status) {
   std::string out;
@@ -72,7 +71,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--keep") {
       keep = true;
     } else {
-      std::fprintf(stderr, "usage: qem_scale [--runs N] [--largest 100k|1m|10m|45m] [--data DIR] [--jitter F] [--info PATH] [--keep]\n");
+      std::fprintf(
+          stderr,
+          "usage: qem_scale [--runs N] [--largest 100k|1m|10m|45m] [--data DIR] [--jitter F] [--info PATH] [--keep]\n");
       return 3;
     }
   }

@@ -89,8 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // byte-order mark stays in front: the comment goes after it.
     const std::string_view bom = "\xEF\xBB\xBF";
     const std::size_t front = text.starts_with(bom) ? bom.size() : 0;
-    const std::string behindComment =
-        std::string(text.substr(0, front)) + "{/c/}\n" + std::string(text.substr(front));
+    const std::string behindComment = std::string(text.substr(0, front)) + "{/c/}\n" + std::string(text.substr(front));
     qem::Document other;
     qem::LoadControl otherControl;
     qem::ParseDocumentText(behindComment, "fuzz.qem", other, otherControl);

@@ -1,8 +1,8 @@
 // The QEM reader: sections, element lines, numbers, every message with its position, and
 // the two tokenisers (plain texts and full TVL) giving the same result.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -22,10 +22,10 @@
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
-#include "config/TvlError.h"
-#include "qem/QEM.h"
 #include "Common_Code/Stream.h"
+#include "config/TvlError.h"
 #include "qem/Loader.h"
+#include "qem/QEM.h"
 #include "tests/qem/QemTestUtil.h"
 #include "tools/qem-generate/Generate.h"
 
@@ -310,7 +310,8 @@ std::string Summary(std::string_view text, std::uint32_t shift, std::size_t piec
     unsigned code = 0, offset = 0;
     const std::string& root = r->control.trace.Lines()[0];
     std::sscanf(root.c_str(), "(tvl2,%u) znak %u", &code, &offset);
-    s += " error " + std::to_string(code) + "@" + std::to_string(offset - shift) + root.substr(root.find(pieces == 0 ? ":" : " wiersz"));
+    s += " error " + std::to_string(code) + "@" + std::to_string(offset - shift) +
+         root.substr(root.find(pieces == 0 ? ":" : " wiersz"));
   }
   return s;
 }
@@ -391,8 +392,9 @@ TEST(QemReader, AnErrorPastTheFirstPieceOfAFileHasItsLineAndColumn) {
   for (std::size_t i = 0; i < at; ++i) line += text[i] == '\n';
   const auto r = LoadFile(text);
   ASSERT_TRUE(r->control.trace.IsPending());
-  EXPECT_EQ(qemtest::NewestFirst(r->control.trace)[2], RootLine(static_cast<std::uint32_t>(at), line, 1,
-                                                                 "Błędny nagłówek pliku"_cp)) << line;
+  EXPECT_EQ(qemtest::NewestFirst(r->control.trace)[2],
+            RootLine(static_cast<std::uint32_t>(at), line, 1, "Błędny nagłówek pliku"_cp))
+      << line;
   EXPECT_EQ(Summary(text, 0, 4096), Summary(text, 0, text.size() + 1));
 }
 
@@ -436,7 +438,6 @@ TEST(QemReader, AFileThatShrinksWhileItIsReadIsAReadFailure) {
   EXPECT_NE(GlobalErrorTrace().Lines()[0].find("Nie mozna odczytac z pliku"), std::string::npos);
   GlobalErrorTrace().Clear();
 }
-
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QEM_TEST_UNDER_SANITIZER 1
