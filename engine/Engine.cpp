@@ -49,9 +49,10 @@ void Engine::OnDeviceRestore() {
 
 void Engine::OnDeviceLost() {}
 
-void Engine::OnUpdate() { UpdateAt(frame::GetTime(), frame::GetElapsed()); }
+namespace {
 
-void Engine::UpdateAt(float now, float elapsed) {
+// One update step at frame time now, elapsed seconds after the last.
+void Update(float now, float elapsed) {
   Profiler::Begin("Engine");
   if (!state.documentReady && now > state.statusClock + 0.2f) {
     RefreshStatus();
@@ -67,13 +68,26 @@ void Engine::UpdateAt(float now, float elapsed) {
   }
   if (!ErrorPending()) StepTimeBy(elapsed);
   Profiler::End();
+}
+
+}  // namespace
+
+void Engine::OnUpdate() {
+  Update(frame::GetTime(), frame::GetElapsed());
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }
 
+// The tests' clock; a failure here is reported by the test itself, never by the program.
+void Engine::UpdateAt(float now, float elapsed) { Update(now, elapsed); }
+
 void Engine::OnDraw() {
   Profiler::Begin("Engine");
-  DrawScene();
-  DrawStatus();
+  // The drags since the last frame only marked the section: it is rebuilt once, here.
+  RebuildDirtySection();
+  if (!ErrorPending()) {
+    DrawScene();
+    DrawStatus();
+  }
   Profiler::End();
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }

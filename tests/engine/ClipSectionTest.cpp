@@ -196,8 +196,8 @@ TEST_F(ClipSectionTest, LargeSectionUsesThirtyTwoBitIndices) {
   // The engine cut this with two threads: one thread gives the very same section.
   engine::SectionGeometry one, two;
   const engine::Plane P = engine::ModelClipPlane();
-  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), one, 1);
-  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), two, 2);
+  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, one, 1);
+  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, two, 2);
   EXPECT_EQ(one.positions, two.positions);
   EXPECT_EQ(one.triangles, two.triangles);
   EXPECT_EQ(one.outline, two.outline);
