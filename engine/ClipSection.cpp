@@ -31,8 +31,8 @@ struct SectionPoint {
   float key = 0;
 };
 
-// Elements whose bounding sphere lies farther than this from the plane cannot have a vertex
-// on it or on its other side, whatever the rounding of the plane's values.
+// Boxes that lie farther than this from the plane cannot hold a vertex on it or on its
+// other side, whatever the rounding of the plane's values.
 constexpr float kSkipMargin = 1e-4f;
 
 void AddPoint(std::vector<SectionPoint>& points, const Vec3& q, std::uint32_t a, std::uint32_t b, float f) {
@@ -40,6 +40,23 @@ void AddPoint(std::vector<SectionPoint>& points, const Vec3& q, std::uint32_t a,
     if (point.source.vertexA == a && point.source.vertexB == b) return;
   }
   points.push_back({q, {a, b, f}, 0});
+}
+
+// The cut point of the edge from vertex lo to vertex hi (lo <= hi), if any.
+inline void CutEdge(const qem::Vertex* vertices, std::uint32_t lo, std::uint32_t hi, const float* planeValues,
+                    std::vector<SectionPoint>& points) {
+  const float hlo = planeValues[lo], hhi = planeValues[hi];
+  if ((hlo > 0 && hhi > 0) || (hlo < 0 && hhi < 0)) return;
+  if (hlo == 0 || hhi == 0) {
+    // The plane passes through an end: that vertex is the cut point.
+    if (hlo == 0) AddPoint(points, {vertices[lo].x, vertices[lo].y, vertices[lo].z}, lo, lo, 0);
+    if (hhi == 0) AddPoint(points, {vertices[hi].x, vertices[hi].y, vertices[hi].z}, hi, hi, 0);
+    return;
+  }
+  const float t = hlo / (hlo - hhi);
+  const qem::Vertex& a = vertices[lo];
+  const qem::Vertex& b = vertices[hi];
+  AddPoint(points, {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t}, lo, hi, t);
 }
 
 // The cut points of one element, each once, in the order the edges give them.
@@ -56,21 +73,22 @@ void CutElement(const qem::Vertex* vertices, const qem::Element& element, const 
     const std::uint32_t edges[3][2] = {
         {triangle.a, triangle.b}, {triangle.a, triangle.c}, {triangle.b, triangle.c}};
     for (const auto& edge : edges) {
-      const std::uint32_t lo = std::min(edge[0], edge[1]), hi = std::max(edge[0], edge[1]);
-      const float hlo = planeValues[lo], hhi = planeValues[hi];
-      if ((hlo > 0 && hhi > 0) || (hlo < 0 && hhi < 0)) continue;
-      if (hlo == 0 || hhi == 0) {
-        // The plane passes through an end: that vertex is the cut point.
-        if (hlo == 0) AddPoint(points, {vertices[lo].x, vertices[lo].y, vertices[lo].z}, lo, lo, 0);
-        if (hhi == 0) AddPoint(points, {vertices[hi].x, vertices[hi].y, vertices[hi].z}, hi, hi, 0);
-        continue;
-      }
-      const float t = hlo / (hlo - hhi);
-      const qem::Vertex& a = vertices[lo];
-      const qem::Vertex& b = vertices[hi];
-      AddPoint(points, {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t}, lo, hi, t);
+      CutEdge(vertices, std::min(edge[0], edge[1]), std::max(edge[0], edge[1]), planeValues, points);
     }
   }
+}
+
+// The same for a tetrahedron whose triangles use all six edges, from its four vertex
+// numbers in ascending order: the same points, without reading the element.
+void CutTetrahedron(const qem::Vertex* vertices, const std::uint32_t* c, const float* planeValues,
+                    std::vector<SectionPoint>& points) {
+  points.clear();
+  CutEdge(vertices, c[0], c[1], planeValues, points);
+  CutEdge(vertices, c[0], c[2], planeValues, points);
+  CutEdge(vertices, c[0], c[3], planeValues, points);
+  CutEdge(vertices, c[1], c[2], planeValues, points);
+  CutEdge(vertices, c[1], c[3], planeValues, points);
+  CutEdge(vertices, c[2], c[3], planeValues, points);
 }
 
 // True when the element has vertices on both sides of the plane or on it (elements without
@@ -142,86 +160,184 @@ SectionGeometry geometry;
 
 }  // namespace
 
+namespace {
+
+// The Morton code of a point of the normalised cube [-1, 1]^3 on a grid of 1024 per axis.
+std::uint32_t MortonCode(const qem::Float3& p) {
+  auto spread = [](float x) {
+    const float q = (x + 1) * 512;
+    std::uint32_t v = q > 0 ? (q < 1023 ? static_cast<std::uint32_t>(q) : 1023u) : 0u;
+    v = (v | (v << 16)) & 0x030000FFu;
+    v = (v | (v << 8)) & 0x0300F00Fu;
+    v = (v | (v << 4)) & 0x030C30C3u;
+    v = (v | (v << 2)) & 0x09249249u;
+    return v;
+  };
+  return spread(p.x) | (spread(p.y) << 1) | (spread(p.z) << 2);
+}
+
+// keys sorted by their upper 32 bits (30 of them used), stably: three passes of ten bits.
+void SortByCode(std::vector<std::uint64_t>& keys) {
+  std::vector<std::uint64_t> other(keys.size());
+  for (int shift = 32; shift < 62; shift += 10) {
+    std::vector<std::size_t> start(1025, 0);
+    for (std::uint64_t key : keys) ++start[((key >> shift) & 1023) + 1];
+    for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    for (std::uint64_t key : keys) other[start[(key >> shift) & 1023]++] = key;
+    keys.swap(other);
+  }
+}
+
+// The box from lo to hi as centre and half extents, the extents rounded up a little so the
+// box holds every corner however the centre rounds; infinite when a bound is not finite.
+SectionIndex::Box BoxOf(const float* lo, const float* hi) {
+  SectionIndex::Box box;
+  for (int a = 0; a < 3; ++a) {
+    if (!std::isfinite(lo[a]) || !std::isfinite(hi[a])) {
+      box.cx = box.cy = box.cz = 0;
+      box.ex = box.ey = box.ez = INFINITY;
+      return box;
+    }
+  }
+  box.cx = (lo[0] + hi[0]) / 2, box.cy = (lo[1] + hi[1]) / 2, box.cz = (lo[2] + hi[2]) / 2;
+  box.ex = (hi[0] - lo[0]) / 2 * 1.0001f + 1e-6f;
+  box.ey = (hi[1] - lo[1]) / 2 * 1.0001f + 1e-6f;
+  box.ez = (hi[2] - lo[2]) / 2 * 1.0001f + 1e-6f;
+  return box;
+}
+
+// The whole box lies farther from the plane than the rounding of the plane's values.
+bool Misses(const Plane& P, const SectionIndex::Box& box) {
+  const float h = P.a * box.cx + P.b * box.cy + P.c * box.cz + P.d;
+  const float reach = std::fabs(P.a) * box.ex + std::fabs(P.b) * box.ey + std::fabs(P.c) * box.ez;
+  return std::fabs(h) > reach + kSkipMargin;
+}
+
+}  // namespace
+
+namespace {
+
+// True when the element is a tetrahedron whose triangles use each of its six edges: then
+// the six pairs of its four vertex numbers give exactly the cut points of its triangles.
+bool PlainTetrahedron(const qem::Element& element) {
+  if (element.vertexIndices.size() != 4) return false;
+  const std::uint32_t* v = element.vertexIndices.begin();
+  auto corner = [v](std::uint32_t x) {
+    for (int k = 0; k < 4; ++k) {
+      if (v[k] == x) return k;
+    }
+    return -1;
+  };
+  unsigned pairs = 0;
+  for (const qem::Triangle& triangle : element.triangles) {
+    const int c[3] = {corner(triangle.a), corner(triangle.b), corner(triangle.c)};
+    for (int e = 0; e < 3; ++e) {
+      const int x = c[e], y = c[(e + 1) % 3];
+      if (x < 0 || y < 0 || x == y) continue;
+      pairs |= 1u << (std::min(x, y) * 4 + std::max(x, y));
+    }
+  }
+  // The pairs 01 02 03 12 13 23.
+  return pairs == (1u << 1 | 1u << 2 | 1u << 3 | 1u << 6 | 1u << 7 | 1u << 11);
+}
+
+}  // namespace
+
 void BuildSectionIndex(const qem::Document& document, SectionIndex& index) {
   if (index.document == &document) return;
   index = SectionIndex{};
   index.document = &document;
-  if (!document.octree) return;
-  std::vector<const qem::OctreeNode*> order{document.octree.get()};
-  index.nodes.push_back({document.octree->box, 0, 0, 0});
-  for (std::size_t head = 0; head < order.size(); ++head) {
-    const qem::OctreeNode* node = order[head];
-    index.nodes[head].begin = static_cast<std::uint32_t>(index.elements.size());
-    for (const qem::Element* element : node->elements) {
-      float radius = std::numeric_limits<float>::infinity();
-      if (!element->vertexIndices.empty()) {
-        float largest = 0;
-        for (std::uint32_t v : element->vertexIndices) {
-          const qem::Vertex& p = document.vertices[v];
-          const float dx = p.x - element->centre.x, dy = p.y - element->centre.y,
-                      dz = p.z - element->centre.z;
-          largest = std::max(largest, dx * dx + dy * dy + dz * dz);
-        }
-        // A little more than the farthest vertex, to cover the rounding of the test.
-        radius = std::sqrt(largest) * 1.001f + 1e-6f;
-      }
-      index.spheres.insert(index.spheres.end(),
-                           {element->centre.x, element->centre.y, element->centre.z, radius});
-      index.elements.push_back(element);
+  const std::size_t count = document.elements.size();
+  if (count == 0) return;
+  std::vector<std::uint64_t> keys(count);
+  std::size_t next = 0;
+  document.elements.ForEach([&](const qem::Element& element) {
+    keys[next] = std::uint64_t{MortonCode(element.centre)} << 32 | next;
+    ++next;
+  });
+  SortByCode(keys);
+  index.corners.resize(count);
+  index.elements.resize(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    const qem::Element* element = &document.elements[keys[k] & 0xFFFFFFFFu];
+    index.elements[k] = element;
+    auto& corners = index.corners[k];
+    if (PlainTetrahedron(*element)) {
+      std::copy(element->vertexIndices.begin(), element->vertexIndices.end(), corners.begin());
+    } else {
+      corners = {SectionIndex::kNotTetrahedron, 0, 0, 0};
     }
-    index.nodes[head].end = static_cast<std::uint32_t>(index.elements.size());
-    if (node->children[0]) {
-      index.nodes[head].firstChild = static_cast<std::uint32_t>(index.nodes.size());
-      for (const auto& child : node->children) {
-        order.push_back(child.get());
-        index.nodes.push_back({child->box, 0, 0, 0});
+  }
+  const qem::Vertex* vertices = document.vertices.data();
+  const std::size_t bucketCount = (count + kSectionBucket - 1) / kSectionBucket;
+  index.buckets.resize(bucketCount);
+  for (std::size_t b = 0; b < bucketCount; ++b) {
+    const std::size_t first = b * kSectionBucket;
+    const std::size_t n = std::min<std::size_t>(kSectionBucket, count - first);
+    // Every vertex of every element of the bucket (an element without a vertex list makes
+    // the box infinite: never rejected).
+    float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    auto add = [&](std::uint32_t v) {
+      const float p[3] = {vertices[v].x, vertices[v].y, vertices[v].z};
+      for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], p[a]), hi[a] = std::max(hi[a], p[a]);
+    };
+    for (std::size_t i = first; i < first + n; ++i) {
+      const auto& corners = index.corners[i];
+      if (corners[0] != SectionIndex::kNotTetrahedron) {
+        for (std::uint32_t v : corners) add(v);
+      } else if (index.elements[i]->vertexIndices.empty()) {
+        lo[0] = -INFINITY;
+      } else {
+        for (std::uint32_t v : index.elements[i]->vertexIndices) add(v);
       }
     }
+    index.buckets[b] = BoxOf(lo, hi);
+  }
+  const std::size_t groupCount = (bucketCount + kSectionBucket - 1) / kSectionBucket;
+  index.groups.resize(groupCount);
+  for (std::size_t g = 0; g < groupCount; ++g) {
+    const std::size_t first = g * kSectionBucket;
+    const std::size_t n = std::min<std::size_t>(kSectionBucket, bucketCount - first);
+    float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (std::size_t b = first; b < first + n; ++b) {
+      const SectionIndex::Box& box = index.buckets[b];
+      const float c[3] = {box.cx, box.cy, box.cz}, e[3] = {box.ex, box.ey, box.ez};
+      for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], c[a] - e[a]), hi[a] = std::max(hi[a], c[a] + e[a]);
+    }
+    index.groups[g] = BoxOf(lo, hi);
   }
 }
 
 namespace {
 
-struct Range {
-  std::uint32_t begin, end;
-};
-
-// The polygons of the index entries in ranges, from the entry at skip on, up to count
-// entries, appended to out in entry order.
-void CutRanges(const SectionIndex& index, const qem::Document& document, const Plane& P,
-               const Vec3& s, const float* planeValues, const std::vector<Range>& ranges,
-               std::size_t skip, std::size_t count, SectionGeometry& out) {
+// The polygons of the entries of count buckets, appended to out in bucket order.
+void CutBuckets(const SectionIndex& index, const qem::Document& document, const Vec3& s,
+                const float* planeValues, const std::uint32_t* buckets, std::size_t count, SectionGeometry& out) {
   thread_local std::vector<SectionPoint> points;
-  for (const Range& range : ranges) {
-    const std::size_t size = range.end - range.begin;
-    if (skip >= size) {
-      skip -= size;
-      continue;
-    }
-    const auto first = static_cast<std::uint32_t>(range.begin + skip);
-    const auto last = static_cast<std::uint32_t>(std::min<std::size_t>(range.end, first + count));
-    count -= last - first;
-    skip = 0;
-    const float* sphere = index.spheres.data() + 4 * std::size_t{first};
-    for (std::uint32_t i = first; i < last; ++i, sphere += 4) {
-      // The whole element lies farther from the plane than its bounding sphere reaches.
-      const float h = P.a * sphere[0] + P.b * sphere[1] + P.c * sphere[2] + P.d;
-      if (std::fabs(h) > sphere[3] + kSkipMargin) continue;
-      const qem::Element& element = *index.elements[i];
-      if (!MayCut(element, planeValues)) continue;
-      CutElement(document.vertices.data(), element, planeValues, points);
+  const qem::Vertex* vertices = document.vertices.data();
+  const std::size_t entries = index.elements.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t first = std::size_t{buckets[k]} * kSectionBucket;
+    const std::size_t last = std::min<std::size_t>(entries, first + kSectionBucket);
+    for (std::size_t i = first; i < last; ++i) {
+      const auto& corners = index.corners[i];
+      if (corners[0] != SectionIndex::kNotTetrahedron) {
+        const float h0 = planeValues[corners[0]], h1 = planeValues[corners[1]];
+        const float h2 = planeValues[corners[2]], h3 = planeValues[corners[3]];
+        if ((h0 > 0 && h1 > 0 && h2 > 0 && h3 > 0) || (h0 < 0 && h1 < 0 && h2 < 0 && h3 < 0)) continue;
+        CutTetrahedron(vertices, corners.data(), planeValues, points);
+      } else {
+        const qem::Element& element = *index.elements[i];
+        if (!MayCut(element, planeValues)) continue;
+        CutElement(vertices, element, planeValues, points);
+      }
       AddPolygon(points, s, out);
     }
-    if (count == 0) break;
   }
 }
 
 // Below this many entries to look at, a second thread costs more than it saves.
 constexpr std::size_t kParallelEntries = 20000;
-
-}  // namespace
-
-namespace {
 
 // Runs work(0) on a second thread and work(1) on this one, and waits; both on this one
 // when no thread can be had.
@@ -249,10 +365,10 @@ void ClearGeometry(SectionGeometry& out) {
 void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
                  const Vec3& s, SectionGeometry& out, int threads) {
   ClearGeometry(out);
-  if (index.nodes.empty()) return;
-  thread_local std::vector<std::uint32_t> queue;
-  thread_local std::vector<Range> ranges;
+  if (index.elements.empty()) return;
+  thread_local std::vector<std::uint32_t> candidates;
   thread_local std::vector<float> planeValues;
+  const bool parallel = threads >= 2;
   // The plane's value at every vertex, once: each vertex belongs to many elements and edges,
   // and every element must see the same value of a shared vertex.
   const std::size_t vertexCount = document.vertices.size();
@@ -265,46 +381,40 @@ void CutDocument(const SectionIndex& index, const qem::Document& document, const
       values[i] = P.a * v.x + P.b * v.y + P.c * v.z + P.d;
     }
   };
-  const bool parallel = threads >= 2;
   if (parallel && vertexCount >= kParallelEntries) {
-    OnTwoThreads([&](int part) { evaluate(part == 0 ? vertexCount / 2 : 0, part == 0 ? vertexCount : vertexCount / 2); });
+    OnTwoThreads([&](int part) {
+      evaluate(part == 0 ? vertexCount / 2 : 0, part == 0 ? vertexCount : vertexCount / 2);
+    });
   } else {
     evaluate(0, vertexCount);
   }
-  // The walk is breadth-first from the root, children in order, each child visited when the
-  // plane cuts its box; every visited node's elements in their list order.
-  queue.clear();
-  ranges.clear();
-  queue.push_back(0);
-  std::size_t entries = 0;
-  for (std::size_t head = 0; head < queue.size(); ++head) {
-    const SectionIndex::Node& node = index.nodes[queue[head]];
-    if (node.end > node.begin) {
-      ranges.push_back({node.begin, node.end});
-      entries += node.end - node.begin;
-    }
-    if (node.firstChild != 0) {
-      for (std::uint32_t child = node.firstChild; child < node.firstChild + 8; ++child) {
-        if (PlaneCutsBox(P, index.nodes[child].box)) queue.push_back(child);
-      }
+  // The buckets whose box the plane may touch, in index order.
+  candidates.clear();
+  const std::size_t bucketCount = index.buckets.size();
+  for (std::size_t g = 0; g < index.groups.size(); ++g) {
+    if (Misses(P, index.groups[g])) continue;
+    const std::size_t last = std::min<std::size_t>(bucketCount, (g + 1) * kSectionBucket);
+    for (std::size_t b = g * kSectionBucket; b < last; ++b) {
+      if (!Misses(P, index.buckets[b])) candidates.push_back(static_cast<std::uint32_t>(b));
     }
   }
-  if (!parallel || entries < kParallelEntries) {
-    CutRanges(index, document, P, s, values, ranges, 0, entries, out);
+  const std::size_t count = candidates.size();
+  if (!parallel || count * kSectionBucket < kParallelEntries) {
+    CutBuckets(index, document, s, values, candidates.data(), count, out);
     return;
   }
-  // Two halves of the entries side by side; the second half's polygons follow the first's,
-  // so the result is the same as from one thread.
+  // The two halves of the candidate buckets side by side; the second half's polygons
+  // follow the first's, so the result is the same as from one thread.
   // (The worker must not name the thread_local arrays: it would get its own, empty ones.)
   static SectionGeometry second;
-  const std::size_t half = entries / 2;
-  const std::vector<Range>& visited = ranges;
+  const std::size_t half = count / 2;
+  const std::uint32_t* buckets = candidates.data();
   OnTwoThreads([&](int part) {
     if (part == 0) {
       ClearGeometry(second);
-      CutRanges(index, document, P, s, values, visited, half, entries - half, second);
+      CutBuckets(index, document, s, values, buckets + half, count - half, second);
     } else {
-      CutRanges(index, document, P, s, values, visited, 0, half, out);
+      CutBuckets(index, document, s, values, buckets, half, out);
     }
   });
   const auto base = static_cast<std::uint32_t>(out.positions.size());

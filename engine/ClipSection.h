@@ -2,8 +2,8 @@
 // The clip plane and the cross-section. The plane stays fixed relative to the camera
 // (state.clipPlane, world coordinates; the device keeps the side where its value is >= 0),
 // moved along the view axis by the right-button drag. GenerateClipBuffers cuts every
-// element of the octree nodes the plane crosses, orders each element's cut points into a
-// convex polygon, and writes the section's vertex buffer, its fan triangles and its
+// element the plane crosses (found through the document's SectionIndex), orders each
+// element's cut points into a convex polygon, and writes the section's vertex buffer, its fan triangles and its
 // outline into device buffers that only grow. RecolourSection rewrites the colours when
 // the display time changes. Main thread only; failures go to the global error trace.
 //
@@ -38,7 +38,8 @@ struct SectionGeometry {
 void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
                  const Vec3& s, SectionGeometry& out, int threads = 1);
 
-// index made for document (kept when it already is).
+// index made for document (kept when it already is). Independent of the octree: the
+// elements are sorted by the Morton code of their centres and grouped in boxes.
 void BuildSectionIndex(const qem::Document& document, SectionIndex& index);
 
 // state.clipPlane expressed in the mesh's own coordinates (the world rotation undone),
