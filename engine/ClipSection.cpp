@@ -176,15 +176,21 @@ std::uint32_t MortonCode(const qem::Float3& p) {
   return spread(p.x) | (spread(p.y) << 1) | (spread(p.z) << 2);
 }
 
-// keys sorted by their upper 32 bits (30 of them used), stably: three passes of ten bits.
-void SortByCode(std::vector<std::uint64_t>& keys) {
-  std::vector<std::uint64_t> other(keys.size());
-  for (int shift = 32; shift < 62; shift += 10) {
+// One element on its way into the index.
+struct Entry {
+  std::uint32_t code;     // Morton code of its centre
+  std::uint32_t element;  // its number in the file
+};
+
+// entries sorted by code, stably: three passes of ten bits.
+void SortByCode(std::vector<Entry>& entries) {
+  std::vector<Entry> other(entries.size());
+  for (int shift = 0; shift < 30; shift += 10) {
     std::vector<std::size_t> start(1025, 0);
-    for (std::uint64_t key : keys) ++start[((key >> shift) & 1023) + 1];
+    for (const Entry& entry : entries) ++start[((entry.code >> shift) & 1023) + 1];
     for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    for (std::uint64_t key : keys) other[start[(key >> shift) & 1023]++] = key;
-    keys.swap(other);
+    for (const Entry& entry : entries) other[start[(entry.code >> shift) & 1023]++] = entry;
+    entries.swap(other);
   }
 }
 
@@ -249,25 +255,27 @@ void BuildSectionIndex(const qem::Document& document, SectionIndex& index) {
   index.document = &document;
   const std::size_t count = document.elements.size();
   if (count == 0) return;
-  std::vector<std::uint64_t> keys(count);
+  // Only the code and the number move in the sort: fresh memory is what costs most here.
+  std::vector<Entry> entries(count);
   std::size_t next = 0;
   document.elements.ForEach([&](const qem::Element& element) {
-    keys[next] = std::uint64_t{MortonCode(element.centre)} << 32 | next;
+    entries[next] = {MortonCode(element.centre), static_cast<std::uint32_t>(next)};
     ++next;
   });
-  SortByCode(keys);
+  SortByCode(entries);
   index.corners.resize(count);
   index.elements.resize(count);
   for (std::size_t k = 0; k < count; ++k) {
-    const qem::Element* element = &document.elements[keys[k] & 0xFFFFFFFFu];
-    index.elements[k] = element;
+    const qem::Element& element = document.elements[entries[k].element];
+    index.elements[k] = &element;
     auto& corners = index.corners[k];
-    if (PlainTetrahedron(*element)) {
-      std::copy(element->vertexIndices.begin(), element->vertexIndices.end(), corners.begin());
+    if (PlainTetrahedron(element)) {
+      std::copy(element.vertexIndices.begin(), element.vertexIndices.end(), corners.begin());
     } else {
       corners = {SectionIndex::kNotTetrahedron, 0, 0, 0};
     }
   }
+  entries = {};
   const qem::Vertex* vertices = document.vertices.data();
   const std::size_t bucketCount = (count + kSectionBucket - 1) / kSectionBucket;
   index.buckets.resize(bucketCount);
