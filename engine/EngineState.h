@@ -38,6 +38,12 @@ static_assert(sizeof(SectionSource) == 12);
 
 inline constexpr float kSqrt3 = 1.7320508f;
 
+// One vertex's share in a value interpolated over a triangle or an element.
+struct ProbeWeight {
+  std::uint32_t vertex = 0;
+  float weight = 0;
+};
+
 // The elements of a document arranged for the section's search, made once per document:
 // every element in the Morton order of its centre (elements near each other in space lie
 // near each other in the arrays), a tetrahedron with its four vertex numbers beside it so
@@ -118,6 +124,20 @@ struct State {
 
   // The colours of the display time, shared by the boundary and the section.
   VertexColours vertexColours;
+
+  // Reading the values.
+  // The view's magnification (the wheel): 1 is the whole cube's width, 0.1 ... 100.
+  float zoom = 1;
+  // The colour legend at the right edge ("Engine/Legend", the legend command).
+  bool legendShown = false;
+  // The probed point (normalised units) and its value as weights of vertex values, so the
+  // value follows the display time; no weights: no probe.
+  qem::Float3 probePoint;
+  std::vector<ProbeWeight> probeWeights;
+  // A screenshot the next frame saves (F12, the screenshot command); an empty name is
+  // made from the mesh file's name and the time.
+  bool screenshotPending = false;
+  std::string screenshotName;
 };
 
 extern State state;
