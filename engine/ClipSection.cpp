@@ -70,8 +70,7 @@ void CutElement(const qem::Vertex* vertices, const qem::Element& element, const 
                 std::vector<SectionPoint>& points) {
   points.clear();
   for (const qem::Triangle& triangle : element.triangles) {
-    const std::uint32_t edges[3][2] = {
-        {triangle.a, triangle.b}, {triangle.a, triangle.c}, {triangle.b, triangle.c}};
+    const std::uint32_t edges[3][2] = {{triangle.a, triangle.b}, {triangle.a, triangle.c}, {triangle.b, triangle.c}};
     for (const auto& edge : edges) {
       CutEdge(vertices, std::min(edge[0], edge[1]), std::max(edge[0], edge[1]), planeValues, points);
     }
@@ -149,8 +148,7 @@ void ColourSectionVertices(const qem::Document& document, std::size_t count, uns
   const SectionSource* sources = state.clipSources.data();
   for (std::size_t i = 0; i < count; ++i) {
     const SectionSource& source = sources[i];
-    const std::uint32_t colour =
-        LerpColour(colourOf(source.vertexA), colourOf(source.vertexB), source.fraction);
+    const std::uint32_t colour = LerpColour(colourOf(source.vertexA), colourOf(source.vertexB), source.fraction);
     std::memcpy(bytes + i * sizeof(SceneVertex) + offsetof(SceneVertex, colour), &colour, 4);
   }
 }
@@ -319,8 +317,8 @@ void BuildSectionIndex(const qem::Document& document, SectionIndex& index) {
 namespace {
 
 // The polygons of the entries of count buckets, appended to out in bucket order.
-void CutBuckets(const SectionIndex& index, const qem::Document& document, const Vec3& s,
-                const float* planeValues, const std::uint32_t* buckets, std::size_t count, SectionGeometry& out) {
+void CutBuckets(const SectionIndex& index, const qem::Document& document, const Vec3& s, const float* planeValues,
+                const std::uint32_t* buckets, std::size_t count, SectionGeometry& out) {
   thread_local std::vector<SectionPoint> points;
   const qem::Vertex* vertices = document.vertices.data();
   const std::size_t entries = index.elements.size();
@@ -370,8 +368,8 @@ void ClearGeometry(SectionGeometry& out) {
 
 }  // namespace
 
-void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
-                 const Vec3& s, SectionGeometry& out, int threads) {
+void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P, const Vec3& s,
+                 SectionGeometry& out, int threads) {
   ClearGeometry(out);
   if (index.elements.empty()) return;
   thread_local std::vector<std::uint32_t> candidates;
@@ -390,9 +388,8 @@ void CutDocument(const SectionIndex& index, const qem::Document& document, const
     }
   };
   if (parallel && vertexCount >= kParallelEntries) {
-    OnTwoThreads([&](int part) {
-      evaluate(part == 0 ? vertexCount / 2 : 0, part == 0 ? vertexCount : vertexCount / 2);
-    });
+    OnTwoThreads(
+        [&](int part) { evaluate(part == 0 ? vertexCount / 2 : 0, part == 0 ? vertexCount : vertexCount / 2); });
   } else {
     evaluate(0, vertexCount);
   }
@@ -479,8 +476,8 @@ void GrowSectionBuffers(Device& device, std::uint32_t n, std::uint32_t w, std::u
   const UINT indexSize = format == D3DFMT_INDEX32 ? 4 : 2;
   Grow(n, state.clipVertexCapacity, "Nie można utworzyć bufora wierzchołków obcięcia"_cp, [&](std::uint32_t capacity) {
     state.clipVertexBuffer.reset();
-    const HRESULT hr = device.CreateVertexBuffer(capacity * UINT{sizeof(SceneVertex)}, 0, kSceneFvf,
-                                                 D3DPOOL_MANAGED, state.clipVertexBuffer);
+    const HRESULT hr = device.CreateVertexBuffer(capacity * UINT{sizeof(SceneVertex)}, 0, kSceneFvf, D3DPOOL_MANAGED,
+                                                 state.clipVertexBuffer);
     if (Failed(hr)) state.clipVertexBuffer.reset();
     return hr;
   });
@@ -594,8 +591,7 @@ void RecolourSection() {
 }
 
 void MoveClipPlane(int dx, int dy) {
-  state.clipDistance =
-      Clamp(-kSqrt3, state.clipDistance + static_cast<float>(dx + dy) * 0.001f, kSqrt3);
+  state.clipDistance = Clamp(-kSqrt3, state.clipDistance + static_cast<float>(dx + dy) * 0.001f, kSqrt3);
   UpdateClipPlane();
   state.sectionDirty = true;
   RefreshStatus();

@@ -35,8 +35,8 @@ struct SectionGeometry {
   std::vector<std::uint32_t> outline;    // 2 indices each
 };
 // threads 2 lets a second thread cut half of a large section (the result is the same).
-void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
-                 const Vec3& s, SectionGeometry& out, int threads = 1);
+void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P, const Vec3& s,
+                 SectionGeometry& out, int threads = 1);
 
 // index made for document (kept when it already is). Independent of the octree: the
 // elements are sorted by the Morton code of their centres and grouped in boxes.

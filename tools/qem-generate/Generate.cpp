@@ -11,8 +11,7 @@ namespace {
 // Text appended to a buffer that goes to the output whenever it passes a megabyte.
 class Writer {
  public:
-  Writer(std::string& buffer, const std::function<bool(std::string_view)>* write)
-      : out(buffer), write(write) {}
+  Writer(std::string& buffer, const std::function<bool(std::string_view)>* write) : out(buffer), write(write) {}
 
   void Text(const char* text) { out += text; }
   void Char(char c) { out += c; }
@@ -57,9 +56,7 @@ bool WriteText(const Params& p, Writer& w);
 
 }  // namespace
 
-std::uint64_t ElementCount(const Params& p) {
-  return std::uint64_t{p.nx} * p.ny * p.nz * (p.hexahedra ? 1 : 6);
-}
+std::uint64_t ElementCount(const Params& p) { return std::uint64_t{p.nx} * p.ny * p.nz * (p.hexahedra ? 1 : 6); }
 
 std::uint64_t VertexCount(const Params& p) {
   return (std::uint64_t{p.nx} + 1) * (std::uint64_t{p.ny} + 1) * (std::uint64_t{p.nz} + 1);
@@ -68,8 +65,7 @@ std::uint64_t VertexCount(const Params& p) {
 Position VertexPosition(const Params& p, std::uint32_t i, std::uint32_t j, std::uint32_t k) {
   const bool inside = i > 0 && i < p.nx && j > 0 && j < p.ny && k > 0 && k < p.nz;
   if (p.jitter == 0 || !inside) {
-    return {static_cast<float>(i) * p.cubeSize, static_cast<float>(j) * p.cubeSize,
-            static_cast<float>(k) * p.cubeSize};
+    return {static_cast<float>(i) * p.cubeSize, static_cast<float>(j) * p.cubeSize, static_cast<float>(k) * p.cubeSize};
   }
   const std::uint64_t n = (std::uint64_t{k} * (std::uint64_t{p.ny} + 1) + j) * (std::uint64_t{p.nx} + 1) + i;
   const double size = p.cubeSize, jitter = p.jitter;
