@@ -84,7 +84,8 @@ void Engine::OnUpdate() {
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }
 
-// The tests' clock; a failure here is reported by the test itself, never by the program.
+// A caller with its own clock (tests, qem-render) reports a failure itself: no location line
+// of the update step here.
 void Engine::UpdateAt(float now, float elapsed) { Update(now, elapsed); }
 
 void Engine::OnDraw() {

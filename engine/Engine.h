@@ -58,8 +58,8 @@ class Engine final : public frame::FrameObject {
   // wrong argument counts Fail on the reader (tvl::Error).
   bool HandleCommand(const std::string& name, tvl::Reader& reader);
 
-  // OnUpdate's step with the frame clock's time given, for tests; it adds no location line
-  // of its own (a failure's report names OnUpdate).
+  // OnUpdate's step with the time given, for callers with their own clock (tests,
+  // qem-render); it adds no location line of its own (the viewer's report names OnUpdate).
   void UpdateAt(float now, float elapsed);
 };
 
