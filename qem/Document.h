@@ -259,6 +259,16 @@ class Document {
   // (at least one frame, vertex below VertexCount()).
   float ValueAt(std::uint32_t vertex, float t) const;
 
+  // Where time t falls among the frames, for ValueAt and for samplers of every vertex at
+  // one time: the value at t is frames[first]'s value times (1 - f) plus f times
+  // frames[first + 1]'s, or frames[first]'s alone when single. Needs at least one frame.
+  struct FrameInterval {
+    std::size_t first = 0;
+    float f = 0;
+    bool single = true;
+  };
+  FrameInterval IntervalAt(float t) const;
+
   // epsilon in normalised units: the margin to use on normalised positions (the search
   // box of a triangle, the cross-section's point tolerance). epsilon itself is in file
   // units and would be far too large or too small there.
