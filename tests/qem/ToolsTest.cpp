@@ -72,6 +72,47 @@ TEST(QemTools, GenerateIsDeterministicAndInfoReadsItBack) {
             std::string::npos);
 }
 
+// Every triangle of a generated element faces away from the element's centre, so the
+// viewer's back-face culling shows every outer face of the box and hides none of it.
+TEST(QemTools, GeneratedTrianglesFaceOutOfTheirElement) {
+  for (const char* options : {"--size 2 2 2", "--hex --size 2 2 2", "--hex --size 3 2 2 --jitter 0.2",
+                              "--size 3 2 2 --jitter 0.2"}) {
+    SCOPED_TRACE(options);
+    qemtest::TempFile file("");
+    ASSERT_EQ(Execute(kGenerate + " --frames 1 " + options + " " + file.path).status, 0);
+    std::istringstream in(ReadFile(file.path));
+    std::string word;
+    std::size_t vertexCount = 0, elementCount = 0;
+    in >> word >> word >> vertexCount;
+    ASSERT_EQ(word, "VERTICES");
+    std::vector<std::array<double, 3>> vertices(vertexCount);
+    for (auto& v : vertices) in >> v[0] >> v[1] >> v[2];
+    in >> word >> elementCount >> std::ws;
+    ASSERT_EQ(word, "ELEMENTS");
+    for (std::size_t e = 0; e < elementCount; ++e) {
+      std::string line;
+      std::getline(in, line);
+      std::istringstream numbers(line);
+      std::vector<std::array<std::size_t, 3>> triangles;
+      for (std::array<std::size_t, 3> t; numbers >> t[0] >> t[1] >> t[2];) triangles.push_back(t);
+      ASSERT_GE(triangles.size(), 4u) << line;
+      std::array<double, 3> centre{};
+      for (const auto& t : triangles)
+        for (std::size_t corner : t)
+          for (int a = 0; a < 3; ++a) centre[a] += vertices.at(corner)[a] / (3.0 * triangles.size());
+      for (const auto& t : triangles) {
+        const auto &p = vertices[t[0]], &q = vertices[t[1]], &r = vertices[t[2]];
+        const std::array<double, 3> u{q[0] - p[0], q[1] - p[1], q[2] - p[2]}, v{r[0] - p[0], r[1] - p[1], r[2] - p[2]};
+        const std::array<double, 3> normal{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                                           u[0] * v[1] - u[1] * v[0]};
+        double outwards = 0;
+        for (int a = 0; a < 3; ++a) outwards += normal[a] * ((p[a] + q[a] + r[a]) / 3 - centre[a]);
+        EXPECT_GT(outwards, 0) << "element " << e << ": " << t[0] << " " << t[1] << " " << t[2];
+      }
+    }
+  }
+}
+
 TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
   qemtest::TempFile broken("QEM VERTICES 0 ELEMENTS 0 FRAMES 0\n");
   const Ran failed = Execute(kInfo + " " + broken.path);

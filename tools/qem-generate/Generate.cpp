@@ -126,8 +126,10 @@ bool WriteText(const Params& p, Writer& w) {
   };
   // The cube's corners by bit: bit 0 = +x, bit 1 = +y, bit 2 = +z.
   static constexpr int kPaths[6][2] = {{1, 3}, {1, 5}, {2, 3}, {2, 6}, {4, 5}, {4, 6}};
-  static constexpr int kFaces[6][4] = {{0, 1, 3, 2}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                                       {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
+  // Each face's corners run counter-clockwise seen from outside the cube, so every
+  // triangle's normal ((b - a) x (c - a)) points out of its element.
+  static constexpr int kFaces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                       {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
   for (std::uint64_t k = 0; k < p.nz; ++k) {
     for (std::uint64_t j = 0; j < p.ny; ++j) {
       for (std::uint64_t i = 0; i < p.nx; ++i) {
@@ -144,9 +146,14 @@ bool WriteText(const Params& p, Writer& w) {
           }
           continue;
         }
-        // Six tetrahedra along the paths from corner 0 to corner 7.
+        // Six tetrahedra along the paths from corner 0 to corner 7. Half the paths turn the
+        // other way round the diagonal (0, 1, 5 against 0, 1, 3); their middle corners are
+        // swapped so that every tetrahedron's triangles face out of it.
         for (const auto& path : kPaths) {
-          const std::uint64_t a = corner[0], b = corner[path[0]], c = corner[path[1]], d = corner[7];
+          const bool turned = (path[0] == 1 && path[1] == 5) || (path[0] == 2 && path[1] == 3) ||
+                              (path[0] == 4 && path[1] == 6);
+          const std::uint64_t a = corner[0], d = corner[7];
+          const std::uint64_t b = corner[turned ? path[1] : path[0]], c = corner[turned ? path[0] : path[1]];
           triangle(a, c, b, false);
           triangle(a, b, d, false);
           triangle(b, c, d, false);
