@@ -94,8 +94,10 @@ void FindBoundaryInOctree(Document& doc, LoadControl& control) {
       const Vertex& b = doc.vertices[t.b];
       const Vertex& c = doc.vertices[t.c];
       Box box;
-      box.min = {std::min(std::min(a.x, b.x), c.x), std::min(std::min(a.y, b.y), c.y), std::min(std::min(a.z, b.z), c.z)};
-      box.max = {std::max(std::max(a.x, b.x), c.x), std::max(std::max(a.y, b.y), c.y), std::max(std::max(a.z, b.z), c.z)};
+      box.min = {std::min(std::min(a.x, b.x), c.x), std::min(std::min(a.y, b.y), c.y),
+                 std::min(std::min(a.z, b.z), c.z)};
+      box.max = {std::max(std::max(a.x, b.x), c.x), std::max(std::max(a.y, b.y), c.y),
+                 std::max(std::max(a.z, b.z), c.z)};
       const Query q{box.Grow(margin), &t, &element};
       if (!Search(*doc.octree, q)) {
         doc.boundaryTriangles.push_back(&t);
@@ -107,20 +109,33 @@ void FindBoundaryInOctree(Document& doc, LoadControl& control) {
   }
 }
 
-void FindBoundary(Document& doc, LoadControl& control) {
-  const std::size_t elementCount = doc.elements.size();
-  control.ResetProgress(static_cast<std::uint32_t>(elementCount));
-  const std::uint32_t vertexCount = doc.VertexCount();
-  // The four passes share the count from 0 to the element count: pass k (0..3), `done`
-  // of `of` items through it, stands at (k + done / of) / 4 of the way.
-  auto progress = [&](std::uint64_t pass, std::uint64_t done, std::uint64_t of) {
+namespace {
+
+// ---- The passes of the grouping ---------------------------------------------------------
+
+using FaceStarts = std::vector<std::uint32_t, BigAllocator<std::uint32_t>>;
+using Faces = std::vector<Face, UninitAllocator<Face>>;
+using InnerFlags = std::vector<std::uint8_t, BigAllocator<std::uint8_t>>;
+using HolderMap = std::unordered_map<std::uint64_t, Holders>;
+
+// The four passes share the count from 0 to the element count: pass k (0..3), `done` of
+// `of` items through it, stands at (k + done / of) / 4 of the way.
+struct PassProgress {
+  LoadControl& control;
+  std::uint64_t elementCount;
+
+  void operator()(std::uint64_t pass, std::uint64_t done, std::uint64_t of) const {
     const std::uint64_t n = elementCount;
     control.SetProgress(static_cast<std::uint32_t>((pass * n + (of ? done * n / of : 0)) / 4));
-  };
+  }
+};
 
-  // Pass 1: how many faces each smallest vertex number heads.
-  std::vector<std::uint32_t, BigAllocator<std::uint32_t>> start(std::size_t{vertexCount} + 1, 0);
-  bool anyDegenerate = false;
+// Pass 1: how many faces each smallest vertex number heads, summed into the start of each
+// vertex's group (start has one entry more than there are vertices). False when cancelled.
+bool CountFaces(const Document& doc, FaceStarts& start, bool& anyDegenerate, const PassProgress& progress) {
+  const std::uint32_t vertexCount = doc.VertexCount();
+  start.assign(std::size_t{vertexCount} + 1, 0);
+  anyDegenerate = false;
   std::size_t e = 0;
   for (const Element& element : doc.elements) {
     for (const Triangle& t : element.triangles) {
@@ -133,19 +148,21 @@ void FindBoundary(Document& doc, LoadControl& control) {
       }
     }
     if (++e % kCancelEvery == 0) {
-      progress(0, e, elementCount);
-      if (control.Cancelled()) return;
+      progress(0, e, progress.elementCount);
+      if (progress.control.Cancelled()) return false;
     }
   }
   for (std::size_t v = 0; v < vertexCount; ++v) start[v + 1] += start[v];
-  const std::size_t faceCount = start[vertexCount];
+  return true;
+}
 
-  // Pass 2: the faces, grouped by smallest vertex, in element order within a group. A
-  // triangle's place among them is found again in pass 4 by the same walk, so no array
-  // per triangle is kept.
-  std::vector<Face, UninitAllocator<Face>> faces(faceCount);
-  std::vector<std::uint32_t, BigAllocator<std::uint32_t>> cursor(start.begin(), start.end() - 1);
-  e = 0;
+// Pass 2: the faces, grouped by smallest vertex, in element order within a group. A
+// triangle's place among them is found again in the last pass by the same walk, so no
+// array per triangle is kept.
+bool GroupFaces(const Document& doc, const FaceStarts& start, Faces& faces, const PassProgress& progress) {
+  faces.resize(start.back());
+  FaceStarts cursor(start.begin(), start.end() - 1);
+  std::size_t e = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
     for (const Triangle& t : element.triangles) {
@@ -154,84 +171,101 @@ void FindBoundary(Document& doc, LoadControl& control) {
       if (x < y && y < z) faces[cursor[x]++] = {y, z, owner};
     }
     if (++e % kCancelEvery == 0) {
-      progress(1, e, elementCount);
-      if (control.Cancelled()) return;
+      progress(1, e, progress.elementCount);
+      if (progress.control.Cancelled()) return false;
     }
   }
+  return true;
+}
 
-  // Pass 3: a face is inner when another element has the same one.
-  std::vector<std::uint8_t, BigAllocator<std::uint8_t>> inner(faceCount, 0);
+// Marks the faces of one vertex's group [first, last) that another element has too. Small
+// groups (the usual case) are compared pairwise; large ones sorted through order.
+void MarkSharedInGroup(const Faces& faces, std::size_t first, std::size_t last, InnerFlags& inner,
+                       std::vector<std::uint32_t>& order) {
+  if (last - first <= 16) {
+    for (std::size_t i = first; i < last; ++i) {
+      for (std::size_t j = first; j < last; ++j) {
+        if (faces[j].y == faces[i].y && faces[j].z == faces[i].z && faces[j].owner != faces[i].owner) {
+          inner[i] = 1;
+          break;
+        }
+      }
+    }
+    return;
+  }
+  order.resize(last - first);
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(first + i);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t p, std::uint32_t q) {
+    return faces[p].y != faces[q].y ? faces[p].y < faces[q].y : faces[p].z < faces[q].z;
+  });
+  for (std::size_t i = 0; i < order.size();) {
+    std::size_t j = i + 1;
+    bool shared = false;
+    while (j < order.size() && faces[order[j]].y == faces[order[i]].y && faces[order[j]].z == faces[order[i]].z) {
+      if (faces[order[j]].owner != faces[order[i]].owner) shared = true;
+      ++j;
+    }
+    if (shared) {
+      for (std::size_t k = i; k < j; ++k) inner[order[k]] = 1;
+    }
+    i = j;
+  }
+}
+
+// Pass 3: a face is inner when another element has the same one.
+bool MarkInnerFaces(const FaceStarts& start, const Faces& faces, InnerFlags& inner, const PassProgress& progress) {
+  const std::size_t vertexCount = start.size() - 1;
+  inner.assign(faces.size(), 0);
   std::vector<std::uint32_t> order;
   for (std::size_t v = 0; v < vertexCount; ++v) {
     if (v % kCancelEvery == 0) progress(2, v, vertexCount);
     const std::size_t first = start[v], last = start[v + 1];
     if (last - first < 2) continue;
-    if (last - first <= 16) {
-      for (std::size_t i = first; i < last; ++i) {
-        for (std::size_t j = first; j < last; ++j) {
-          if (faces[j].y == faces[i].y && faces[j].z == faces[i].z && faces[j].owner != faces[i].owner) {
-            inner[i] = 1;
-            break;
-          }
-        }
-      }
-      continue;
-    }
-    order.resize(last - first);
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(first + i);
-    std::sort(order.begin(), order.end(), [&](std::uint32_t p, std::uint32_t q) {
-      return faces[p].y != faces[q].y ? faces[p].y < faces[q].y : faces[p].z < faces[q].z;
-    });
-    for (std::size_t i = 0; i < order.size();) {
-      std::size_t j = i + 1;
-      bool shared = false;
-      while (j < order.size() && faces[order[j]].y == faces[order[i]].y && faces[order[j]].z == faces[order[i]].z) {
-        if (faces[order[j]].owner != faces[order[i]].owner) shared = true;
-        ++j;
-      }
-      if (shared) {
-        for (std::size_t k = i; k < j; ++k) inner[order[k]] = 1;
-      }
-      i = j;
-    }
-    if (control.Cancelled()) return;
+    MarkSharedInGroup(faces, first, last, inner, order);
+    // Sorting a large group is where this pass spends its time: the cancel is looked at
+    // after each one.
+    if (last - first > 16 && progress.control.Cancelled()) return false;
   }
+  return true;
+}
 
-  // Triangles with a repeated vertex number (rare): who holds the numbers they use.
-  std::unordered_map<std::uint64_t, Holders> holders;
-  if (anyDegenerate) {
-    std::vector<bool> asked(vertexCount, false);
-    for (const Element& element : doc.elements) {
-      for (const Triangle& t : element.triangles) {
-        std::uint32_t x, y, z;
-        Sort3(t, x, y, z);
-        if (x < y && y < z) continue;
-        holders.emplace(DegenerateKey(x, y, z), Holders{});
-        asked[x] = true;
-      }
-    }
-    e = 0;
-    for (const Element& element : doc.elements) {
-      const auto owner = static_cast<std::uint32_t>(e);
-      for (const Triangle& t : element.triangles) {
-        std::uint32_t s[3];
-        Sort3(t, s[0], s[1], s[2]);
-        const std::size_t n = static_cast<std::size_t>(std::unique(s, s + 3) - s);
-        for (std::size_t i = 0; i < n; ++i) {
-          if (!asked[s[i]]) continue;
-          if (const auto it = holders.find(SingleKey(s[i])); it != holders.end()) it->second.Add(owner);
-          for (std::size_t j = i + 1; j < n; ++j) {
-            if (const auto it = holders.find(PairKey(s[i], s[j])); it != holders.end()) it->second.Add(owner);
-          }
-        }
-      }
-      if (++e % kCancelEvery == 0 && control.Cancelled()) return;
+// Triangles with a repeated vertex number (rare): who holds the numbers they use.
+bool FindDegenerateHolders(const Document& doc, HolderMap& holders, LoadControl& control) {
+  std::vector<bool> asked(doc.VertexCount(), false);
+  for (const Element& element : doc.elements) {
+    for (const Triangle& t : element.triangles) {
+      std::uint32_t x, y, z;
+      Sort3(t, x, y, z);
+      if (x < y && y < z) continue;
+      holders.emplace(DegenerateKey(x, y, z), Holders{});
+      asked[x] = true;
     }
   }
+  std::size_t e = 0;
+  for (const Element& element : doc.elements) {
+    const auto owner = static_cast<std::uint32_t>(e);
+    for (const Triangle& t : element.triangles) {
+      std::uint32_t s[3];
+      Sort3(t, s[0], s[1], s[2]);
+      const std::size_t n = static_cast<std::size_t>(std::unique(s, s + 3) - s);
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!asked[s[i]]) continue;
+        if (const auto it = holders.find(SingleKey(s[i])); it != holders.end()) it->second.Add(owner);
+        for (std::size_t j = i + 1; j < n; ++j) {
+          if (const auto it = holders.find(PairKey(s[i], s[j])); it != holders.end()) it->second.Add(owner);
+        }
+      }
+    }
+    if (++e % kCancelEvery == 0 && control.Cancelled()) return false;
+  }
+  return true;
+}
 
-  // Pass 4: the answer for every triangle, in element and triangle order.
-  std::copy(start.begin(), start.end() - 1, cursor.begin());
-  e = 0;
+// Pass 4: the answer for every triangle, appended in element and triangle order.
+void CollectBoundary(Document& doc, const FaceStarts& start, const InnerFlags& inner, const HolderMap& holders,
+                     const PassProgress& progress) {
+  FaceStarts cursor(start.begin(), start.end() - 1);
+  std::size_t e = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
     for (const Triangle& t : element.triangles) {
@@ -244,12 +278,32 @@ void FindBoundary(Document& doc, LoadControl& control) {
         doc.boundaryElements.push_back(&element);
       }
     }
-    if (++e % kCancelEvery == 0) progress(3, e, elementCount);
-    if (control.Cancelled()) {
-      progress(3, e, elementCount);
+    if (++e % kCancelEvery == 0) progress(3, e, progress.elementCount);
+    if (progress.control.Cancelled()) {
+      progress(3, e, progress.elementCount);
       return;
     }
   }
+}
+
+}  // namespace
+
+void FindBoundary(Document& doc, LoadControl& control) {
+  const std::size_t elementCount = doc.elements.size();
+  control.ResetProgress(static_cast<std::uint32_t>(elementCount));
+  const PassProgress progress{control, elementCount};
+
+  FaceStarts start;
+  bool anyDegenerate = false;
+  if (!CountFaces(doc, start, anyDegenerate, progress)) return;
+  Faces faces;
+  if (!GroupFaces(doc, start, faces, progress)) return;
+  InnerFlags inner;
+  if (!MarkInnerFaces(start, faces, inner, progress)) return;
+  HolderMap holders;
+  if (anyDegenerate && !FindDegenerateHolders(doc, holders, control)) return;
+  CollectBoundary(doc, start, inner, holders, progress);
+  if (control.Cancelled()) return;
   control.SetProgress(static_cast<std::uint32_t>(elementCount));
 }
 
