@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
+#include "framework/DisplayLoss.h"
 #include "gfx/Device.h"
 
 namespace frame {
@@ -224,6 +225,8 @@ struct SdlWindowSystem::Impl {
 SdlWindowSystem::SdlWindowSystem() : impl(std::make_unique<Impl>()) {}
 
 SdlWindowSystem::~SdlWindowSystem() {
+  // After the server went away every SDL call would wait on a dead connection.
+  if (DisplayLost()) return;
   DestroyWindow();
   CloseDisplay();
 }
@@ -265,6 +268,8 @@ bool SdlWindowSystem::OpenDisplay(std::string& reason) {
   }
   SDL_GL_DeleteContext(context);
   SDL_DestroyWindow(probe);
+  // SDL's X11 driver is connected now; a later loss of that connection ends the program.
+  if (name == "x11") InstallDisplayLossHandler();
   impl->videoOpen = true;
   impl->closeDeferred = false;
   return true;

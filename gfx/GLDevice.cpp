@@ -436,6 +436,18 @@ class GLDevice final : public Device {
     return D3D_OK;
   }
 
+  HRESULT GetDeviceCaps(D3DCAPS9& caps) override {
+    // The back buffer is the window's; what the device draws whole is bounded by its
+    // viewport as well as by its textures.
+    GLint texture = 0;
+    GLint viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    caps.MaxTextureWidth = static_cast<DWORD>(std::max(0, std::min(texture, viewport[0])));
+    caps.MaxTextureHeight = static_cast<DWORD>(std::max(0, std::min(texture, viewport[1])));
+    return D3D_OK;
+  }
+
   // --- resources
 
   HRESULT CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL, VertexBufferPtr& buffer) override {
