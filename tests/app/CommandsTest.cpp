@@ -98,7 +98,7 @@ TEST_F(CommandsTest, ModeRefusesSizesTheWindowOrTheDeviceCannotShow) {
   settings.minHeight = 240;
   frame::test_seam::InstallSettings(settings);
   const std::string syntax = "Błąd składni przy \""_cp;
-  const std::string unsupported = "\": "_cp + "Nieobsługiwany tryb wyświetlania"_cp;
+  const std::string unsupported = "\": " + std::string("Nieobsługiwany tryb wyświetlania"_cp);
   const std::pair<const char*, const char*> refused[] = {
       {"mode 0 0 60 false", "0 0 60 false"},
       {"mode 4294967295 480 60 false", "4294967295 480 6"},
