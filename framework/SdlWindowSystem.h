@@ -1,6 +1,6 @@
 #pragma once
 // The SDL2 window system: one SDL window with an OpenGL 3.3 core context as the device's
-// surface. SDL's events become our messages as a user of the original program expects:
+// surface. SDL's events become the messages the framework and the application handle:
 //   key press          -> WM_KEYDOWN (VK code); Enter, Escape, Backspace and Tab also WM_CHAR
 //   text input         -> one WM_CHAR per Windows-1250 byte (other characters dropped)
 //   mouse              -> WM_*BUTTONDOWN/UP, WM_*BUTTONDBLCLK for a second click within
@@ -22,6 +22,10 @@
 #include "framework/WindowSystem.h"
 
 union SDL_Event;
+struct SDL_WindowEvent;
+struct SDL_KeyboardEvent;
+struct SDL_MouseButtonEvent;
+struct SDL_MouseWheelEvent;
 
 namespace frame {
 
@@ -73,7 +77,13 @@ class SdlWindowSystem : public WindowSystem {
   struct Impl;
   // Moves due timers and SDL's waiting events into the queue; true when it is not empty.
   bool Fill(bool wait);
+  // One SDL event of our window as the messages it stands for (none for most).
   void Translate(const SDL_Event& event);
+  void TranslateWindow(const SDL_WindowEvent& event);
+  void TranslateKey(const SDL_KeyboardEvent& event);
+  void TranslateButton(const SDL_MouseButtonEvent& event);
+  void TranslateWheel(const SDL_MouseWheelEvent& event);
+  void Push(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
   std::unique_ptr<Impl> impl;
   std::deque<Message> queue;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
+#include "gfx/OverlayStates.h"
 
 namespace gfx {
 
@@ -382,10 +383,7 @@ HRESULT Font::DrawQuads(const void* data, UINT quads) {
   if (Failed(hr)) return hr;
   device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
   device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
-  device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-  device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  SetOverlayRenderStates(*device);
   device->SetRenderState(D3DRS_ALPHATESTENABLE, 0);
   device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
   device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);

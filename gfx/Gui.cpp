@@ -9,7 +9,8 @@ GUISystem g_guiSystem;
 GUISystem::GUISystem(const SettingQuery& query) {
   unsigned value = 0;
   if (query && query(frame::SystemSetting::WheelScrollLines, value)) wheelLines = value;
-  if (query && query(frame::SystemSetting::KeyboardDelay, value)) repeatDelay = static_cast<float>(value) * 0.25f + 0.25f;
+  if (query && query(frame::SystemSetting::KeyboardDelay, value))
+    repeatDelay = static_cast<float>(value) * 0.25f + 0.25f;
   if (query && query(frame::SystemSetting::KeyboardSpeed, value)) {
     repeatInterval = 1.0f / (static_cast<float>(value) * 0.9166667f + 2.5f);
   }

@@ -126,12 +126,12 @@ TEST_P(DisplayLoss, EndsWithinTwoSecondsWithOneLineOnStandardError) {
   EXPECT_NE(*status, 0);
   EXPECT_LT(*status, 128) << "ended by a signal, not by the program";
   const std::string said = viewer.Stderr();
-  EXPECT_EQ(said, "Utracono połączenie z ekranem \"" + server.display + "\"; program kończy pracę.\n");  // utf-8 literal
+  EXPECT_EQ(said,
+            "Utracono połączenie z ekranem \"" + server.display + "\"; program kończy pracę.\n");  // utf-8 literal
   EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Viewer, DisplayLoss,
-                         ::testing::Values(LossCase{"drawing", false}, LossCase{"loading", true}),
+INSTANTIATE_TEST_SUITE_P(Viewer, DisplayLoss, ::testing::Values(LossCase{"drawing", false}, LossCase{"loading", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -403,8 +403,7 @@ struct ModeChangeFailure {
 
 void PrintTo(const ModeChangeFailure& f, std::ostream* os) { *os << f.what; }
 
-class FrameworkModeChangeFailureTest : public FrameworkTest,
-                                       public ::testing::WithParamInterface<ModeChangeFailure> {};
+class FrameworkModeChangeFailureTest : public FrameworkTest, public ::testing::WithParamInterface<ModeChangeFailure> {};
 
 // Each step of a display-mode change that fails records its lines and closes the window;
 // the shutdown that follows undoes exactly what was made again.
@@ -450,18 +449,18 @@ TEST_P(FrameworkModeChangeFailureTest, RecordsItsLinesAndClosesTheWindow) {
   EXPECT_EQ(frame::GetDevice(), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, FrameworkModeChangeFailureTest,
-    ::testing::Values(ModeChangeFailure{"device", {"Nie można utworzyć urządzenia"_cp}},
-                      ModeChangeFailure{"state block", {"Nie można zapamiętać domyślnego stanu urządzenia"_cp}},
-                      ModeChangeFailure{"B.OnDeviceCreate", {"B failed"}},
-                      ModeChangeFailure{"B.OnDeviceRestore", {"B failed"}}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      std::replace(name.begin(), name.end(), '.', '_');
-      std::replace(name.begin(), name.end(), ' ', '_');
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Steps, FrameworkModeChangeFailureTest,
+                         ::testing::Values(ModeChangeFailure{"device", {"Nie można utworzyć urządzenia"_cp}},
+                                           ModeChangeFailure{"state block",
+                                                             {"Nie można zapamiętać domyślnego stanu urządzenia"_cp}},
+                                           ModeChangeFailure{"B.OnDeviceCreate", {"B failed"}},
+                                           ModeChangeFailure{"B.OnDeviceRestore", {"B failed"}}),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
 
 // A mode without area is refused before anything is released.
 TEST_F(FrameworkTest, ChangeDisplayModeRefusesAModeWithoutArea) {
@@ -470,8 +469,9 @@ TEST_F(FrameworkTest, ChangeDisplayModeRefusesAModeWithoutArea) {
   ws.Idle(1)
       .Do([&] {
         events.push_back("--change");
-        for (const auto& m : {frame::DisplayMode{0, 0, 60, false}, frame::DisplayMode{0, 600, 60, false},
-                              frame::DisplayMode{800, -1, 60, true}, frame::DisplayMode{-2147483647 - 1, 600, 60, true}}) {
+        for (const auto& m :
+             {frame::DisplayMode{0, 0, 60, false}, frame::DisplayMode{0, 600, 60, false},
+              frame::DisplayMode{800, -1, 60, true}, frame::DisplayMode{-2147483647 - 1, 600, 60, true}}) {
           results.push_back(frame::ChangeDisplayMode(m));
         }
         events.push_back("--changed");
@@ -655,9 +655,9 @@ TEST_F(FrameworkTest, LostDeviceWaitsWhileTheTestSaysLostAndResumesWithoutAReset
   auto lost = After("--lost");
   lost.resize(std::find(lost.begin(), lost.end(), "--back") - lost.begin());
   EXPECT_THAT(lost, ElementsAre("update", "update"));  // no draw while lost
-  EXPECT_THAT(Hooks(After("--back")), ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost",
-                                                  "C.OnDeviceDestroy", "B.OnDeviceDestroy", "A.OnDeviceDestroy",
-                                                  "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"));
+  EXPECT_THAT(Hooks(After("--back")),
+              ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost", "C.OnDeviceDestroy",
+                          "B.OnDeviceDestroy", "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"));
   EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 3);
   EXPECT_EQ(counter.presents, 3);  // the lost one and the two after
 }

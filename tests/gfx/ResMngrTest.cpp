@@ -134,8 +134,9 @@ TEST_F(ResMngrTest, FontHeightOutsideFourTo256IsAStartUpError) {
     ASSERT_TRUE(ErrorPending()) << height;
     EXPECT_FALSE(manager.font.font) << height;
     EXPECT_FALSE(manager.sphere) << height;
-    EXPECT_THAT(TakeLines(), ElementsAre(HasSubstr("ResMngr::OnDeviceCreate"), HasSubstr("ResMngr::Font::OnDeviceCreate"),
-                                         std::string("Wysokość czcionki musi wynosić od 4 do 256 pikseli"_cp)))
+    EXPECT_THAT(TakeLines(),
+                ElementsAre(HasSubstr("ResMngr::OnDeviceCreate"), HasSubstr("ResMngr::Font::OnDeviceCreate"),
+                            std::string("Wysokość czcionki musi wynosić od 4 do 256 pikseli"_cp)))
         << height;
     EXPECT_EQ(device.Calls("CreateTexture").size(), 0u) << height;
   }
