@@ -8,6 +8,7 @@
 #include "app/Profiler.h"
 #include "config/Config.h"
 #include "engine/Engine.h"
+#include "engine/Screenshot.h"
 #include "framework/Input.h"
 #include "gfx/Gfx.h"
 #include "gfx/ResMngr.h"
@@ -20,6 +21,9 @@ namespace {
 // The move message that follows a re-centring of the captured cursor is the re-centring's
 // own echo, not the user's.
 bool skipNextMove = false;
+
+// F12 saves a screenshot, with the console shown or not.
+constexpr std::uintptr_t kScreenshotKey = frame::VK_F1 + 11;
 
 // The mesh file: the one argument, or the open dialog's choice. False when there is none
 // (cancelled, or an error recorded).
@@ -143,6 +147,8 @@ void Application::Update() {
 
 void Application::Draw() {
   g_engine->OnDraw();
+  // A screenshot holds what the engine drew, never the console.
+  engine::SavePendingScreenshot(*frame::GetDevice());
   g_console->Draw();
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }
@@ -204,7 +210,9 @@ void Draw() {
 std::intptr_t ApplicationWindowProc(frame::WindowSystem* window, unsigned message, std::uintptr_t wParam,
                                     std::intptr_t lParam) {
   int button = 0, action = 0;
-  if (message == frame::WM_KEYDOWN) {
+  if (message == frame::WM_KEYDOWN && wParam == kScreenshotKey) {
+    engine::RequestScreenshot("");
+  } else if (message == frame::WM_KEYDOWN) {
     if (g_console && g_console->IsVisible()) g_console->KeyDown(static_cast<int>(wParam));
   } else if (message == frame::WM_CHAR) {
     g_application.OnChar(static_cast<unsigned char>(wParam));

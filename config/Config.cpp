@@ -149,6 +149,10 @@ void Config::TryGetDword(std::string_view key, std::uint32_t& out) {
   Lookup(key, "DWORD", false, &Entry::dwordCached, &Entry::dwordValue, ConvertDword, out);
 }
 
+void Config::TryGetBool(std::string_view key, bool& out) {
+  Lookup(key, "bool", false, &Entry::boolCached, &Entry::boolValue, ConvertBool, out);
+}
+
 void Config::GetBool(std::string_view key, bool& out) {
   Lookup(key, "bool", true, &Entry::boolCached, &Entry::boolValue, ConvertBool, out);
 }

@@ -25,6 +25,9 @@ class Config {
   void GetBool(std::string_view key, bool& out);
   // Like GetDword, but a missing key or bad text records nothing and out keeps its value.
   void TryGetDword(std::string_view key, std::uint32_t& out);
+  // Like GetBool, for optional switches: a missing key or bad text records nothing and out
+  // keeps its value.
+  void TryGetBool(std::string_view key, bool& out);
 
   // The key hash over bytes as given (callers lower-case first where they must).
   static std::uint32_t Hash(std::string_view bytes);

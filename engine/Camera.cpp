@@ -1,12 +1,14 @@
 #include "engine/Camera.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Common_Code/ErrorTrace.h"
 #include "app/Console.h"
 #include "engine/ClipSection.h"
 #include "engine/EngineState.h"
 #include "engine/Geometry.h"
+#include "engine/Probe.h"
 #include "engine/Scene.h"
 #include "engine/Status.h"
 #include "framework/FrameObject.h"
@@ -19,6 +21,9 @@ using namespace gfx;
 namespace {
 
 constexpr float kDragStep = 0.0025f;
+constexpr float kZoomStep = 1.1f;
+constexpr float kZoomMin = 0.1f;
+constexpr float kZoomMax = 100.0f;
 constexpr float kHalfPi = 1.5707964f;
 constexpr float kThreeHalvesPi = 4.712389f;
 
@@ -48,16 +53,25 @@ SceneMatrices ComputeSceneMatrices(unsigned width, unsigned height) {
   const D3DXVECTOR3 eye{0, 0, -4}, at{0, 0, 0}, up{0, 1, 0};
   D3DXMatrixLookAtLH(&m.view, &eye, &at, &up);
   const float aspect = static_cast<float>(width) / static_cast<float>(height);
+  // The zoom narrows the field of view or the view volume only: the camera stays where it
+  // is, so the clip plane, the section and the depth range are untouched.
+  const float zoom = state.zoom;
   if (state.orthographic) {
-    D3DXMatrixOrthoLH(&m.projection, 4.0f, 4.0f / aspect, 0.5f, 50.0f);
+    D3DXMatrixOrthoLH(&m.projection, 4.0f / zoom, 4.0f / aspect / zoom, 0.5f, 50.0f);
   } else {
-    D3DXMatrixPerspectiveFovLH(&m.projection, 0.7853982f, aspect, 0.5f, 50.0f);
+    const float fov = zoom == 1.0f ? 0.7853982f : 2.0f * std::atan(std::tan(0.3926991f) / zoom);
+    D3DXMatrixPerspectiveFovLH(&m.projection, fov, aspect, 0.5f, 50.0f);
   }
   return m;
 }
 
-void OnMouseButton(frame::Point, int button, int action) {
+void OnMouseButton(frame::Point position, int button, int action) {
   if (ConsoleVisible() || !frame::IsActive() || !state.documentReady) return;
+  // The middle button probes the point under the pointer and starts no drag.
+  if (button == 1) {
+    if (action == 0) ProbeAtPixel(position);
+    return;
+  }
   bool* drag = button == 0 ? &state.leftDrag : button == 2 ? &state.rightDrag : nullptr;
   if (!drag) return;
   if (action == 0) {
@@ -99,7 +113,13 @@ void OnChar(unsigned code) {
   }
 }
 
-void OnMouseWheel(frame::Point, float) {}
+void OnMouseWheel(frame::Point, float amount) {
+  // amount is 0 when the system's setting scrolls no lines: then the wheel does nothing.
+  const unsigned lines = input::WheelLines();
+  if (ConsoleVisible() || !frame::IsActive() || !state.documentReady || amount == 0 || lines == 0) return;
+  const float notches = amount / static_cast<float>(lines);
+  state.zoom = std::clamp(state.zoom * std::pow(kZoomStep, notches), kZoomMin, kZoomMax);
+}
 
 void StepTime() { StepTimeBy(frame::GetElapsed()); }
 

@@ -6,6 +6,7 @@
 #include "engine/Camera.h"
 #include "engine/ClipSection.h"
 #include "engine/EngineState.h"
+#include "engine/Legend.h"
 #include "engine/Scene.h"
 #include "engine/Status.h"
 #include "qem/Loader.h"
@@ -16,6 +17,11 @@ void SetDocumentPath(const std::string& path) { state.documentPath = path; }
 
 void Engine::OnCreate() {
   state.documentReady = false;
+  // Optional switches: a configuration without them keeps the overlay on and the legend off.
+  if (g_config) {
+    g_config->TryGetBool("Engine/WireOverlay", state.wireOverlayOn);
+    g_config->TryGetBool("Engine/Legend", state.legendShown);
+  }
   qem::StartLoading(state.documentPath);
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }
@@ -25,6 +31,7 @@ void Engine::OnDestroy() {
   // What the engine keeps about the document goes with it.
   state.sectionIndex = SectionIndex{};
   state.vertexColours = VertexColours{};
+  state.probeWeights.clear();
   if (qem::GetCurrentDocument()) qem::DestroyCurrentDocument();
 }
 
@@ -74,6 +81,7 @@ void Engine::OnDraw() {
   Profiler::Begin("Engine");
   DrawScene();
   DrawStatus();
+  DrawLegend();
   Profiler::End();
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }

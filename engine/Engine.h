@@ -26,7 +26,8 @@ void SetDocumentPath(const std::string& path);
 
 class Engine final : public frame::FrameObject {
  public:
-  // Starts the loader on the document path.
+  // Reads the optional "Engine/WireOverlay" and "Engine/Legend" switches and starts the
+  // loader on the document path.
   void OnCreate() override;
   // Cancels a running load (waits for its thread) and frees the document.
   void OnDestroy() override;
@@ -40,7 +41,7 @@ class Engine final : public frame::FrameObject {
   // while loading, the first build, the display time.
   void OnUpdate();
   // Once per frame, after the clear and inside the scene: the mesh, the section, the
-  // status texts.
+  // status texts, the legend.
   void OnDraw();
   // The clear colour: "Engine/BkgColor", opaque black when missing or malformed; read on
   // every call.

@@ -37,6 +37,12 @@ static_assert(sizeof(SectionSource) == 12);
 
 inline constexpr float kSqrt3 = 1.7320508f;
 
+// One vertex's share in a value interpolated over a triangle or an element.
+struct ProbeWeight {
+  std::uint32_t vertex = 0;
+  float weight = 0;
+};
+
 // The octree of a document flattened for the section's walk, made once per document: the
 // nodes in breadth-first order (the eight children of a node next to each other) and, per
 // node, its elements as compact bounding spheres beside the element pointers, so that the
@@ -109,6 +115,20 @@ struct State {
 
   // The colours of the display time, shared by the boundary and the section.
   VertexColours vertexColours;
+
+  // Reading the values.
+  // The view's magnification (the wheel): 1 is the whole cube's width, 0.1 ... 100.
+  float zoom = 1;
+  // The colour legend at the right edge ("Engine/Legend", the legend command).
+  bool legendShown = false;
+  // The probed point (normalised units) and its value as weights of vertex values, so the
+  // value follows the display time; no weights: no probe.
+  qem::Float3 probePoint;
+  std::vector<ProbeWeight> probeWeights;
+  // A screenshot the next frame saves (F12, the screenshot command); an empty name is
+  // made from the mesh file's name and the time.
+  bool screenshotPending = false;
+  std::string screenshotName;
 };
 
 extern State state;

@@ -6,6 +6,7 @@
 #include "Common_Code/Cp1250.h"
 #include "app/Profiler.h"
 #include "engine/EngineState.h"
+#include "engine/Probe.h"
 #include "framework/FrameObject.h"
 #include "gfx/Font.h"
 #include "gfx/ResMngr.h"
@@ -32,6 +33,12 @@ void RefreshStatus() {
       text += "\nCzas: " + FormatFloat(state.displayTime, 'g', 6) + " (" +
               FormatFloat(document->timeMin, 'g', 6) + "-" + FormatFloat(document->timeMax, 'g', 6) +
               ") - " + FormatFloat(percent, 'g', 6) + "%";
+    }
+    if (!state.probeWeights.empty()) {
+      const qem::Float3 p = ToFileUnits(*document, state.probePoint);
+      text += "\nSonda: " + FormatFloat(ProbeValue(*document, state.probeWeights, state.displayTime), 'g', 6) +
+              " w (" + FormatFloat(p.x, 'g', 6) + ", " + FormatFloat(p.y, 'g', 6) + ", " + FormatFloat(p.z, 'g', 6) +
+              ")";
     }
     state.statusText = std::move(text);
   } else {

@@ -24,8 +24,9 @@ struct TextDraw {
 
 
 // state.documentReady from the loader's stage, then state.statusText: "Węzłów: ..." and
-// "Elementów: ..." (and the "Czas: ..." line when the document has a time range) once the
-// document is ready, else the loader's status text.
+// "Elementów: ..." (and the "Czas: ..." line when the document has a time range, and the
+// "Sonda: ..." line while a probe is set) once the document is ready, else the loader's
+// status text.
 void RefreshStatus();
 
 // The three draws of one frame for a back buffer of width x height, a character cell of

@@ -140,6 +140,8 @@ Point DecodeWheel(std::uintptr_t wParam, std::intptr_t lParam, float& amount) {
   return DecodeButton(lParam);
 }
 
+unsigned WheelLines() { return S().wheelLines; }
+
 void OnActivate() {
   State& s = S();
   frame::WindowSystem* window = frame::GetWindow();

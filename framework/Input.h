@@ -36,6 +36,8 @@ Point DecodeMove(std::intptr_t lParam, bool& recentred);
 Point DecodeButton(std::intptr_t lParam);
 // WM_MOUSEWHEEL -> position, and amount in lines (one notch forward: +wheelLines).
 Point DecodeWheel(std::uintptr_t wParam, std::intptr_t lParam, float& amount);
+// The lines one notch of the wheel scrolls (the system's setting, 3 without one; may be 0).
+unsigned WheelLines();
 
 // Activation hooks, called by the framework.
 void OnActivate();

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "Common_Code/DeviceResult.h"
 
@@ -372,6 +373,11 @@ class Device {
   virtual HRESULT EndScene() = 0;
   // Whole viewport only (Direct3D's rectangle list is never used here).
   virtual HRESULT Clear(DWORD flags, D3DCOLOR colour, float z, DWORD stencil) = 0;
+  // Copies the back buffer, as drawn since the last Present, into rgba: width * height
+  // pixels of four bytes (red, green, blue, alpha), the top row first. Outside a scene only
+  // (D3DERR_INVALIDCALL between BeginScene and EndScene); call it before Present, which
+  // leaves the back buffer undefined.
+  virtual HRESULT ReadBackBuffer(std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) = 0;
 
   // State blocks. Between BeginStateBlock and EndStateBlock the Set* calls are recorded
   // into the block instead of changing the device.

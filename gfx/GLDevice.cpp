@@ -267,6 +267,29 @@ class GLDevice final : public Device {
     return D3D_OK;
   }
 
+  HRESULT ReadBackBuffer(std::vector<std::uint8_t>& rgba, UINT& w, UINT& h) override {
+    if (inScene) return D3DERR_INVALIDCALL;
+    w = width;
+    h = height;
+    const std::size_t row = std::size_t{width} * 4;
+    rgba.resize(row * height);
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height), GL_RGBA, GL_UNSIGNED_BYTE,
+                 rgba.data());
+    if (glGetError() != GL_NO_ERROR) return D3DERR_INVALIDCALL;
+    // GL's rows run from the bottom up; the picture's from the top down.
+    std::vector<std::uint8_t> swap(row);
+    for (UINT y = 0; y < height / 2; ++y) {
+      std::uint8_t* top = rgba.data() + row * y;
+      std::uint8_t* bottom = rgba.data() + row * (height - 1 - y);
+      std::memcpy(swap.data(), top, row);
+      std::memcpy(top, bottom, row);
+      std::memcpy(bottom, swap.data(), row);
+    }
+    return D3D_OK;
+  }
+
   HRESULT BeginScene() override {
     if (inScene) return D3DERR_INVALIDCALL;
     inScene = true;

@@ -264,6 +264,21 @@ HRESULT RecordingDevice::Reset(const D3DPRESENT_PARAMETERS& p) {
 
 HRESULT RecordingDevice::Present() { return Enter("Present", ""); }
 
+HRESULT RecordingDevice::ReadBackBuffer(std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
+  const HRESULT hr = Enter("ReadBackBuffer", "");
+  if (Failed(hr)) return hr;
+  if (inScene) return D3DERR_INVALIDCALL;
+  width = presentParameters.BackBufferWidth;
+  height = presentParameters.BackBufferHeight;
+  const std::size_t bytes = std::size_t{width} * height * 4;
+  if (backBufferPixels.size() == bytes) {
+    rgba = backBufferPixels;
+  } else {
+    rgba.assign(bytes, 0);
+  }
+  return D3D_OK;
+}
+
 HRESULT RecordingDevice::BeginScene() {
   const HRESULT hr = Enter("BeginScene", "");
   if (Failed(hr)) return hr;

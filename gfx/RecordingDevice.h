@@ -147,6 +147,9 @@ class RecordingDevice final : public Device {
   D3DPRESENT_PARAMETERS presentParameters;          // last Reset's
   D3DCAPS9 caps{8192, 8192};                        // what GetDeviceCaps reports
   bool inScene = false;
+  // What ReadBackBuffer gives: these bytes when they are the back buffer's size
+  // (presentParameters' width and height, RGBA, top row first), otherwise zeros.
+  std::vector<std::uint8_t> backBufferPixels;
 
   // --- Device
   HRESULT TestCooperativeLevel() override;
@@ -155,6 +158,7 @@ class RecordingDevice final : public Device {
   HRESULT BeginScene() override;
   HRESULT EndScene() override;
   HRESULT Clear(DWORD flags, D3DCOLOR colour, float z, DWORD stencil) override;
+  HRESULT ReadBackBuffer(std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) override;
   HRESULT CreateStateBlock(D3DSTATEBLOCKTYPE type, StateBlockPtr& block) override;
   HRESULT BeginStateBlock() override;
   HRESULT EndStateBlock(StateBlockPtr& block) override;

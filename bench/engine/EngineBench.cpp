@@ -1,7 +1,8 @@
 // The engine's per-interaction work on generated boxes of tetrahedra (six per cube):
 // 51 x 26 x 13 cubes (103 428 elements) and 109 x 55 x 28 cubes (1 007 160 elements), cut
 // through the middle with the start-up rotation, as a drag of the plane or of the mesh
-// rebuilds it on every mouse move; the re-colouring of one time step; the boundary build.
+// rebuilds it on every mouse move; the re-colouring of one time step; the boundary build;
+// the middle-button pick and the probe of a point.
 // The device is the recording one, so the numbers are the engine's own CPU time (the GL
 // backend adds the upload of the buffers).
 //
@@ -14,6 +15,7 @@
 
 #include "engine/ClipSection.h"
 #include "engine/EngineState.h"
+#include "engine/Probe.h"
 #include "engine/Scene.h"
 #include "framework/FrameObject.h"
 #include "gfx/RecordingDevice.h"
@@ -138,6 +140,33 @@ void BM_GenerateEdgeBuffers(benchmark::State& bench) {
   bench.SetLabel(std::to_string(Mesh(size).boundaryTriangles.size()) + " boundary triangles");
 }
 BENCHMARK(BM_GenerateEdgeBuffers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// One middle-button click at the middle of the window (the section there) and one
+// "probe X Y Z" at the mesh's centre.
+void BM_Pick(benchmark::State& bench) {
+  const int size = static_cast<int>(bench.range(0));
+  Scene scene(size);
+  engine::GenerateEdgeBuffers();
+  engine::GenerateClipBuffers();
+  bool section = false;
+  for (auto _ : bench) {
+    const engine::PickResult pick = engine::Pick(400, 300, 800, 600);
+    section = pick.section;
+    benchmark::DoNotOptimize(pick.weights.data());
+  }
+  bench.SetLabel(std::to_string(Mesh(size).boundaryTriangles.size()) + " boundary triangles" +
+                 (section ? ", section hit" : ""));
+}
+BENCHMARK(BM_Pick)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_ProbePoint(benchmark::State& bench) {
+  const int size = static_cast<int>(bench.range(0));
+  std::vector<engine::ProbeWeight> weights;
+  for (auto _ : bench) {
+    benchmark::DoNotOptimize(engine::LocatePoint(Mesh(size), {0.01f, 0.02f, 0.03f}, weights));
+  }
+}
+BENCHMARK(BM_ProbePoint)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -3,8 +3,10 @@
 #include "app/Application.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -14,6 +16,7 @@
 #include "app/Profiler.h"
 #include "engine/EngineState.h"
 #include "framework/FakeWindowSystem.h"
+#include "gfx/PngFile.h"
 #include "gfx/RecordingDevice.h"
 #include "qem/Loader.h"
 #include "tests/TraceLines.h"
@@ -41,9 +44,11 @@ class ApplicationTest : public ::testing::Test {
                                  "ELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
                                  "FRAMES 2\n0\n0 1 2 3\n1\n3 2 1 0\n";
     services.platform.windowSystem = &window;
-    services.platform.createDevice = [](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS&, gfx::DWORD,
-                                        std::unique_ptr<gfx::Device>& out) -> HRESULT {
-      out = std::make_unique<gfx::RecordingDevice>();
+    services.platform.createDevice = [](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS& parameters,
+                                        gfx::DWORD, std::unique_ptr<gfx::Device>& out) -> HRESULT {
+      auto device = std::make_unique<gfx::RecordingDevice>();
+      device->presentParameters = parameters;  // the back buffer's size, as a real device has it
+      out = std::move(device);
       return D3D_OK;
     };
     services.chooseFile = [this](std::string& path) {
@@ -163,6 +168,41 @@ TEST_F(ApplicationTest, CharactersGoToTheConsoleOrTheEngine) {
   EXPECT_NE(lightingAfterEngine, lightingBefore);
   EXPECT_EQ(log, (std::vector<std::string>{"> echo l", "l"}));
   EXPECT_EQ(historyAfterSpaces, 1u);
+}
+
+TEST_F(ApplicationTest, F12SavesAScreenshotWithTheConsoleShownOrNot) {
+  WaitForDocument();
+  window.Send(frame::WM_KEYDOWN, frame::VK_F1 + 11);
+  window.Idle(2);
+  Chars("`ab");
+  window.Send(frame::WM_KEYDOWN, frame::VK_F1 + 11);  // F12 never reaches the console's line
+  window.Idle(2);
+  std::vector<std::string> log;
+  std::string input;
+  window.Do([&] {
+    for (const ConsoleLine& line : g_console->lines) log.push_back(line.text);
+    input = g_console->CurrentLine();
+  });
+  Chars("`");
+  EXPECT_EQ(RunProgram({"mesh.qem"}, services), 0);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("qem-mesh-", 0) == 0) files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u) << ::testing::PrintToString(log);
+  // Two names (a second one in the same second gets "-2"), each reported once.
+  std::sort(log.begin(), log.end());
+  EXPECT_EQ(log, (std::vector<std::string>{"Zrzut ekranu zapisany do pliku \"" + files[0] + "\"",
+                                           "Zrzut ekranu zapisany do pliku \"" + files[1] + "\""}));
+  EXPECT_EQ(input, "ab");
+  unsigned width = 0, height = 0;
+  std::vector<std::uint8_t> rgba;
+  std::string reason;
+  ASSERT_TRUE(gfx::ReadPngFile((dir / files[0]).string(), width, height, rgba, reason)) << reason;
+  EXPECT_EQ(width, 640u);
+  EXPECT_EQ(height, 480u);
 }
 
 TEST_F(ApplicationTest, ExitCommandEndsNormally) {

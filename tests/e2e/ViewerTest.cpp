@@ -2,9 +2,11 @@
 // button, judged by screenshots, exit status and Errors.log. Each case is bounded in time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "Common_Code/Cp1250.h"
+#include "gfx/PngFile.h"
 #include "tests/e2e/Harness.h"
 
 namespace e2e {
@@ -149,6 +151,105 @@ TEST(Viewer, DragsTurnTheMeshAndMoveThePlaneThenTheSectionAndCullingSwitch) {
   EXPECT_GT(open.Differences(cut, 24, 0, 60, w, h - 60), 2000);
   session.Command("culling");  // the inner sides of the far walls appear
   EXPECT_GT(session.viewer.WindowShot().Differences(open, 24, 0, 60, w, h - 60), 2000);
+}
+
+// A saved screenshot as the harness's image; width 0 when it cannot be read.
+Image ReadPng(const std::filesystem::path& path) {
+  Image image;
+  unsigned width = 0, height = 0;
+  std::vector<std::uint8_t> rgba;
+  std::string reason;
+  if (!gfx::ReadPngFile(path.string(), width, height, rgba, reason)) return image;
+  image.width = static_cast<int>(width);
+  image.height = static_cast<int>(height);
+  for (std::size_t i = 0; i < rgba.size(); i += 4) image.rgb.insert(image.rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
+  return image;
+}
+
+// The files in dir named qem-<...>.png, waiting up to a few seconds for count of them.
+std::vector<std::filesystem::path> Screenshots(const std::filesystem::path& dir, std::size_t count) {
+  std::vector<std::filesystem::path> found;
+  for (int i = 0; i < 50; ++i) {
+    found.clear();
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("qem-box-", 0) == 0 && entry.path().extension() == ".png") found.push_back(entry.path());
+    }
+    if (found.size() >= count) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+TEST(Viewer, F12SavesTheWindowsPictureWithoutTheConsole) {
+  Session session("screenshot");
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
+  const Image window = session.viewer.WindowShot();
+  const int w = window.width, h = window.height;
+  session.viewer.Key("F12");
+  auto files = Screenshots(session.scratch.Path(), 1);
+  ASSERT_EQ(files.size(), 1u);
+  const Image saved = ReadPng(files[0]);
+  ASSERT_EQ(saved.width, w);
+  ASSERT_EQ(saved.height, h);
+  // The same picture (the frame rate's digits at the bottom left may have moved on).
+  EXPECT_LT(saved.Differences(window, 8, 0, 0, w, h - 40), w * h / 1000);
+  // With the console open the file still shows the scene alone, and a second one in the
+  // same second gets its own name.
+  session.viewer.Key("grave");
+  session.viewer.Key("F12");
+  files = Screenshots(session.scratch.Path(), 2);
+  ASSERT_EQ(files.size(), 2u);
+  for (const auto& file : files) {
+    const Image again = ReadPng(file);
+    EXPECT_LT(again.Differences(window, 8, 0, 0, w, h - 40), w * h / 1000) << file;
+  }
+  EXPECT_GT(session.viewer.WindowShot().Differences(window, 8, 0, 0, w, h / 2), w * h / 20);  // the console is shown
+  session.viewer.Type("screenshot named.png");
+  session.viewer.Key("Return");
+  session.viewer.Type("screenshot no/such/dir.png");
+  session.viewer.Key("Return");
+  session.viewer.Key("grave");
+  std::this_thread::sleep_for(500ms);
+  const Image named = ReadPng(session.scratch.Path() / "named.png");
+  EXPECT_EQ(named.width, w);
+  EXPECT_EQ(named.height, h);
+  EXPECT_FALSE(std::filesystem::exists(session.scratch.Path() / "no"));
+  session.Command("exit");
+  EXPECT_EQ(session.viewer.WaitExit(10s), 0);
+}
+
+TEST(Viewer, WheelZoomsLegendSwitchesAndTheMiddleButtonProbes) {
+  Session session("reading");
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
+  const Image start = session.viewer.WindowShot();
+  const int w = start.width, h = start.height;
+  // The bundled configuration shows the legend: a bar of the scale's colours at the right.
+  const int barLeft = w - 3 * 16, barTop = h - 16 - h * 4 / 10;
+  EXPECT_GT(start.Count(barLeft, barTop, w, h - 16, Coloured), 16 * h * 4 / 10);
+  session.Command("legend");
+  EXPECT_LT(session.viewer.WindowShot().Count(barLeft, barTop, w, h - 16, Coloured), 50);
+  session.Command("legend");
+
+  // Three notches away from the user: larger; the zoom command puts it back.
+  for (int i = 0; i < 3; ++i) session.viewer.Click(4, w / 2, h / 2);
+  const Image zoomed = session.viewer.WindowShot();
+  EXPECT_GT(zoomed.Count(0, 60, w - 200, h - 60, Coloured), start.Count(0, 60, w - 200, h - 60, Coloured) * 11 / 10);
+  session.Command("zoom");
+  EXPECT_LT(session.viewer.WindowShot().Differences(start, 8, 0, 80, w, h - 40), w * h / 1000);
+
+  // The middle button on the mesh adds the probe's line to the status; on the background
+  // it goes again.
+  const int statusBefore = start.Count(0, 0, w / 3, 120, Bright);
+  session.viewer.Click(2, w / 2, h / 2);
+  const Image probed = session.viewer.WindowShot();
+  EXPECT_GT(probed.Count(0, 0, w / 3, 120, Bright), statusBefore + 50);
+  EXPECT_LT(probed.Differences(start, 24, 0, 120, w, h - 40), w * h / 1000);  // nothing else moved
+  session.viewer.Click(2, 5, h / 2);
+  EXPECT_LT(session.viewer.WindowShot().Differences(start, 8, 0, 0, w, h - 40), w * h / 1000);
+  session.Command("exit");
+  EXPECT_EQ(session.viewer.WaitExit(10s), 0);
 }
 
 TEST(Viewer, EndAndHomeMoveThroughTime) {

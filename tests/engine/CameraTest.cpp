@@ -249,10 +249,59 @@ TEST_F(CameraTest, SingleFrameDocumentIgnoresTimeKeys) {
   Hold({});
 }
 
-TEST_F(CameraTest, WheelDoesNothing) {
+TEST_F(CameraTest, WheelZoomsByNotchesBetweenTheLimits) {
   Load(enginetest::kCutTetra);
-  engine::OnMouseWheel({1, 1}, 3);
+  const float lines = static_cast<float>(input::WheelLines());
+  ASSERT_EQ(lines, 3.0f);
+  engine::OnMouseWheel({1, 1}, lines);
+  EXPECT_FLOAT_EQ(state.zoom, 1.1f);
+  engine::OnMouseWheel({1, 1}, -2 * lines);
+  EXPECT_FLOAT_EQ(state.zoom, 1.0f / 1.1f);
+  for (int i = 0; i < 100; ++i) engine::OnMouseWheel({1, 1}, lines);
+  EXPECT_FLOAT_EQ(state.zoom, 100.0f);
+  for (int i = 0; i < 200; ++i) engine::OnMouseWheel({1, 1}, -lines);
+  EXPECT_FLOAT_EQ(state.zoom, 0.1f);
+  // Nothing is drawn or rebuilt for it: only the next frame's projection changes.
   EXPECT_TRUE(device.Log().empty());
+}
+
+TEST_F(CameraTest, WheelIsIgnoredWhileTheConsoleIsShownOrNothingIsLoaded) {
+  engine::OnMouseWheel({1, 1}, 3);
+  EXPECT_EQ(state.zoom, 1.0f);  // no document yet
+  Load(enginetest::kCutTetra);
+  console.SetVisible(true);
+  engine::OnMouseWheel({1, 1}, 3);
+  EXPECT_EQ(state.zoom, 1.0f);
+  console.SetVisible(false);
+  frame::test_seam::SetActive(false);
+  engine::OnMouseWheel({1, 1}, 3);
+  EXPECT_EQ(state.zoom, 1.0f);
+}
+
+TEST_F(CameraTest, ZoomNarrowsTheProjectionOnly) {
+  for (const bool orthographic : {false, true}) {
+    state.orthographic = orthographic;
+    state.zoom = 1;
+    const auto whole = engine::ComputeSceneMatrices(800, 600);
+    state.zoom = 4;
+    const auto zoomed = engine::ComputeSceneMatrices(800, 600);
+    // Four times larger on both axes, the depth mapping as it was.
+    EXPECT_FLOAT_EQ(zoomed.projection.m[0][0], 4 * whole.projection.m[0][0]) << orthographic;
+    EXPECT_FLOAT_EQ(zoomed.projection.m[1][1], 4 * whole.projection.m[1][1]) << orthographic;
+    EXPECT_FLOAT_EQ(zoomed.projection.m[2][2], whole.projection.m[2][2]) << orthographic;
+    EXPECT_FLOAT_EQ(zoomed.projection.m[3][2], whole.projection.m[3][2]) << orthographic;
+    EXPECT_EQ(0, std::memcmp(&zoomed.world, &whole.world, sizeof whole.world));
+    EXPECT_EQ(0, std::memcmp(&zoomed.view, &whole.view, sizeof whole.view));
+  }
+}
+
+TEST_F(CameraTest, WheelNotchFollowsTheSystemsLinesPerNotch) {
+  input::Release();
+  window.wheelScrollLines = 1;
+  input::Create();
+  Load(enginetest::kCutTetra);
+  engine::OnMouseWheel({1, 1}, 1);
+  EXPECT_FLOAT_EQ(state.zoom, 1.1f);
 }
 
 }  // namespace

@@ -76,6 +76,14 @@ TEST_F(EngineCommandsTest, ArgumentErrorsChangeNothing) {
   EXPECT_EQ(state.numberSetting, 7.0f);
 }
 
+TEST_F(EngineCommandsTest, ZoomResetsTheMagnification) {
+  state.zoom = 7.5f;
+  EXPECT_THAT(Run("zoom 2"), ::testing::ElementsAre(::testing::HasSubstr("Za dużo parametrów"_cp)));
+  EXPECT_EQ(state.zoom, 7.5f);
+  EXPECT_THAT(Run("zoom"), ::testing::ElementsAre("Powiększenie: 1"_cp));
+  EXPECT_EQ(state.zoom, 1.0f);
+}
+
 TEST_F(EngineCommandsTest, UnknownWordIsNotTheEngines) {
   tvl::Reader reader("");
   EXPECT_FALSE(engineObject.HandleCommand("exit2", reader));

@@ -3,18 +3,25 @@
 // plane with its coloured section, and the culling and lighting switches.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "config/Config.h"
+#include "engine/Camera.h"
 #include "engine/ClipSection.h"
 #include "engine/Engine.h"
 #include "engine/EngineState.h"
+#include "engine/Legend.h"
+#include "engine/Probe.h"
 #include "engine/Scene.h"
 #include "framework/FrameObject.h"
 #include "gfx/Device.h"
+#include "gfx/Gfx.h"
 #include "tests/engine/EngineTestUtil.h"
 #include "tests/gfx/GLTestSurface.h"
 #include "tools/qem-generate/Generate.h"
@@ -278,6 +285,202 @@ TEST_F(SampleGLTest, SectionColoursChangeWithThePlaneAndTheTime) {
   Frame();
   EXPECT_NE(Centre(), section);
   EXPECT_NE(Centre(), kBackground);
+}
+
+
+// The legend's rows against the colour function, through the real rectangle batcher.
+class LegendGLTest : public EngineGLTest {
+ protected:
+  void SetUp() override {
+    EngineGLTest::SetUp();
+    gfx::g_rectManager.OnDeviceRestore();
+  }
+  void TearDown() override {
+    gfx::g_rectManager.OnDeviceLost();
+    EngineGLTest::TearDown();
+  }
+};
+
+TEST_F(LegendGLTest, EveryRowOfTheBarIsTheMeshsColourOfItsValue) {
+  struct Range {
+    float low, high;
+  };
+  for (const Range r : {Range{0, 1}, Range{-3.5f, 120}, Range{document->valueMin, document->valueMax}}) {
+    const engine::LegendLayout layout = engine::ComputeLegend(kWidth, kHeight, 6, 12, r.low, r.high);
+    device->Clear(gfx::D3DCLEAR_TARGET | gfx::D3DCLEAR_ZBUFFER, kBackground, 1.0f, 0);
+    device->BeginScene();
+    engine::DrawScene();  // the scene's states must not leak into the bar
+    engine::DrawLegend(layout, gfx::g_rectManager, nullptr);
+    device->EndScene();
+    ASSERT_FALSE(ErrorPending());
+    const int rows = layout.bottom - layout.top;
+    ASSERT_EQ(rows, 48);
+    for (int row = 0; row < rows; ++row) {
+      const std::uint32_t expected = engine::ValueColour(engine::LegendRowValue(row, rows, r.low, r.high), r.low, r.high);
+      for (const int x : {layout.left, (layout.left + layout.right) / 2, layout.right - 1}) {
+        EXPECT_EQ(surface.ReadPixel(x, layout.top + row), expected | 0xFF000000u) << row << " " << x;
+      }
+    }
+    // The frame: one white pixel outside the bar on every side.
+    const int middle = (layout.top + layout.bottom) / 2;
+    EXPECT_EQ(surface.ReadPixel(layout.left - 1, middle), 0xFFFFFFFFu);
+    EXPECT_EQ(surface.ReadPixel(layout.right, middle), 0xFFFFFFFFu);
+    EXPECT_EQ(surface.ReadPixel(layout.left + 2, layout.top - 1), 0xFFFFFFFFu);
+    EXPECT_EQ(surface.ReadPixel(layout.left + 2, layout.bottom), 0xFFFFFFFFu);
+    EXPECT_EQ(surface.ReadPixel(layout.left - 3, middle), kBackground);
+    EXPECT_EQ(surface.ReadPixel(layout.right + 2, middle), kBackground);
+  }
+}
+
+// The pick against the picture: every boundary triangle and every section triangle drawn
+// in a colour of its own, the pick at the pixel of each triangle's projected centre must
+// name the triangle that pixel shows.
+class PickGLTest : public EngineGLTest {
+ protected:
+  std::string Text() override { return UniformBox(3, 3, 3); }
+
+  static std::uint32_t BoundaryColour(std::uint32_t k) {
+    return 0xFF000040u | ((k + 1) & 0xFF) << 16 | ((k + 1) >> 8) << 8;
+  }
+  static constexpr std::uint32_t kSectionColour = 0xFF0000C0u;
+
+  // The engine's buffers rewritten with the identifying colours.
+  void Paint() {
+    void* data = nullptr;
+    ASSERT_EQ(state.edgeBuffer->Lock(0, 0, &data, 0), D3D_OK);
+    auto* bytes = static_cast<unsigned char*>(data);
+    for (std::uint32_t i = 0; i < 3 * state.edgeTriangleCount; ++i) {
+      const std::uint32_t colour = BoundaryColour(i / 3);
+      std::memcpy(bytes + i * sizeof(engine::SceneVertex) + offsetof(engine::SceneVertex, colour), &colour, 4);
+    }
+    state.edgeBuffer->Unlock();
+    if (state.clipVertexCount == 0) return;
+    ASSERT_EQ(state.clipVertexBuffer->Lock(0, 0, &data, 0), D3D_OK);
+    bytes = static_cast<unsigned char*>(data);
+    for (std::uint32_t i = 0; i < state.clipVertexCount; ++i) {
+      std::memcpy(bytes + i * sizeof(engine::SceneVertex) + offsetof(engine::SceneVertex, colour), &kSectionColour, 4);
+    }
+    state.clipVertexBuffer->Unlock();
+  }
+
+  // The pixel a model point is drawn at.
+  static bool Project(const gfx::D3DXVECTOR3& p, int& x, int& y) {
+    const engine::SceneMatrices m = engine::ComputeSceneMatrices(kWidth, kHeight);
+    gfx::D3DXMATRIX wv, all;
+    gfx::D3DXMatrixMultiply(&wv, &m.world, &m.view);
+    gfx::D3DXMatrixMultiply(&all, &wv, &m.projection);
+    gfx::D3DXVECTOR3 c;
+    gfx::D3DXVec3TransformCoord(&c, &p, &all);
+    x = static_cast<int>(std::floor((c.x + 1) / 2 * kWidth));
+    y = static_cast<int>(std::floor((1 - c.y) / 2 * kHeight));
+    return x >= 0 && y >= 0 && x < kWidth && y < kHeight;
+  }
+  static void ProjectExactly(const gfx::D3DXVECTOR3& p, float& x, float& y) {
+    const engine::SceneMatrices m = engine::ComputeSceneMatrices(kWidth, kHeight);
+    gfx::D3DXMATRIX wv, all;
+    gfx::D3DXMatrixMultiply(&wv, &m.world, &m.view);
+    gfx::D3DXMatrixMultiply(&all, &wv, &m.projection);
+    gfx::D3DXVECTOR3 c;
+    gfx::D3DXVec3TransformCoord(&c, &p, &all);
+    x = (c.x + 1) / 2 * kWidth;
+    y = (1 - c.y) / 2 * kHeight;
+  }
+  static bool InsideTriangle(float px, float py, const float x[3], const float y[3]) {
+    float sign[3];
+    for (int j = 0; j < 3; ++j) {
+      const int n = (j + 1) % 3;
+      sign[j] = (x[n] - x[j]) * (py - y[j]) - (y[n] - y[j]) * (px - x[j]);
+    }
+    return (sign[0] > 0 && sign[1] > 0 && sign[2] > 0) || (sign[0] < 0 && sign[1] < 0 && sign[2] < 0);
+  }
+};
+
+TEST_F(PickGLTest, PicksTheTriangleDrawnAtTheProjectedCentre) {
+  struct Case {
+    float rotationX, rotationY, clipDistance;
+    bool orthographic;
+    float zoom;
+    bool sectionShown = true;
+  };
+  const Case cases[] = {
+      {-0.3f, -0.7f, engine::kSqrt3, false, 1}, {-0.3f, -0.7f, 0, false, 1}, {0.6f, 2.1f, 0.3f, true, 1},
+      {2.5f, -1.2f, -0.4f, false, 1.6f},        {1.0f, 0.4f, 0, true, 2.5f},
+      // Without the section the cut shows the background through the mesh: the far
+      // boundary's inner faces are culled, and the pick passes through them too.
+      {-0.3f, -0.7f, 0.2f, false, 1, false},
+  };
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  for (const Case& c : cases) {
+    state.rotationX = c.rotationX;
+    state.rotationY = c.rotationY;
+    state.clipDistance = c.clipDistance;
+    state.orthographic = c.orthographic;
+    state.zoom = c.zoom;
+    state.sectionShown = c.sectionShown;
+    engine::UpdateClipPlane();
+    engine::GenerateClipBuffers();
+    Paint();
+    Frame();
+    int boundaryChecked = 0, sectionChecked = 0;
+    for (std::uint32_t k = 0; k < state.edgeTriangleCount; ++k) {
+      gfx::D3DXVECTOR3 centre{0, 0, 0};
+      for (int j = 0; j < 3; ++j) {
+        const qem::Vertex& v = document->vertices[state.edgeVertices[3 * k + j]];
+        centre = centre + gfx::D3DXVECTOR3{v.x, v.y, v.z} * (1.0f / 3);
+      }
+      int x = 0, y = 0;
+      if (!Project(centre, x, y) || surface.ReadPixel(x, y) != BoundaryColour(k)) continue;
+      const engine::PickResult pick = engine::Pick(x, y, kWidth, kHeight);
+      EXPECT_TRUE(pick.hit && !pick.section && pick.triangle == k) << k << " at " << x << ", " << y;
+      ++boundaryChecked;
+    }
+    const engine::Plane P = engine::ModelClipPlane();
+    engine::SectionGeometry section;
+    engine::CutDocument(state.sectionIndex, *document, P, engine::Vec3{-P.a, -P.b, -P.c},
+                        document->NormalisedEpsilon(), section);
+    for (std::size_t k = 0; k + 2 < section.triangles.size(); k += 3) {
+      gfx::D3DXVECTOR3 centre{0, 0, 0};
+      for (int j = 0; j < 3; ++j) centre = centre + section.positions[section.triangles[k + j]] * (1.0f / 3);
+      int x = 0, y = 0;
+      if (!Project(centre, x, y) || surface.ReadPixel(x, y) != kSectionColour) continue;
+      const engine::PickResult pick = engine::Pick(x, y, kWidth, kHeight);
+      EXPECT_TRUE(pick.hit && pick.section) << k / 3 << " at " << x << ", " << y;
+      // All of the section has one colour: the triangle is known where the pixel's centre
+      // lies inside its projection (a thin one's centre may fall in its neighbour's pixel).
+      float sx[3], sy[3];
+      for (int j = 0; j < 3; ++j) ProjectExactly(section.positions[section.triangles[k + j]], sx[j], sy[j]);
+      if (InsideTriangle(static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f, sx, sy)) {
+        EXPECT_EQ(pick.triangle, k / 3) << " at " << x << ", " << y;
+      }
+      ++sectionChecked;
+    }
+    // Wherever the background shows (a pixel and its neighbours), the pick finds nothing.
+    int backgroundChecked = 0;
+    for (int y = 1; y + 1 < kHeight; y += 3) {
+      for (int x = 1; x + 1 < kWidth; x += 3) {
+        bool background = true;
+        for (int dy = -1; dy <= 1; ++dy) {
+          for (int dx = -1; dx <= 1; ++dx) background = background && surface.ReadPixel(x + dx, y + dy) == kBackground;
+        }
+        if (!background) continue;
+        ++backgroundChecked;
+        EXPECT_FALSE(engine::Pick(x, y, kWidth, kHeight).hit) << x << ", " << y;
+      }
+    }
+    if (c.clipDistance > 1) {
+      EXPECT_GT(boundaryChecked, 10) << c.rotationX << " " << c.rotationY;
+    } else if (!c.sectionShown) {
+      EXPECT_GT(boundaryChecked, 0);
+    } else {
+      EXPECT_GT(sectionChecked, 10) << c.rotationX << " " << c.rotationY;
+    }
+    // Unmagnified, the corners show the background, and the pick finds nothing there.
+    if (c.zoom == 1) {
+      EXPECT_EQ(surface.ReadPixel(0, 0), kBackground);
+      EXPECT_FALSE(engine::Pick(0, 0, kWidth, kHeight).hit);
+    }
+  }
 }
 
 }  // namespace

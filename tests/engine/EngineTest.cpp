@@ -62,6 +62,35 @@ TEST_F(EngineLifecycleTest, BackgroundColourComesFromTheConfiguration) {
   EXPECT_EQ(enginetest::TakeTrace(), std::vector<std::string>{});
 }
 
+TEST_F(EngineLifecycleTest, OptionalSwitchesSetTheOverlayAndTheLegendAtStart) {
+  struct Case {
+    const char* text;
+    bool wireOverlay, legend;
+  };
+  const Case cases[] = {
+      {"", true, false},  // missing keys: the picture as it always was
+      {"Engine { WireOverlay = false Legend = true }", false, true},
+      {"Engine { WireOverlay = 1 Legend = 0 }", true, false},
+      {"Engine { WireOverlay = nie Legend = tak }", true, false},  // unreadable: as if missing
+  };
+  qemtest::TempFile file(enginetest::kCutTetra);
+  engine::SetDocumentPath(file.path);
+  for (const Case& c : cases) {
+    Config config{std::string_view(c.text)};
+    Config* previous = g_config;
+    g_config = &config;
+    engine::ResetState();
+    engine::SetDocumentPath(file.path);
+    engineObject.OnCreate();
+    engineObject.OnDestroy();
+    qem::ResetLoader();
+    g_config = previous;
+    EXPECT_EQ(state.wireOverlayOn, c.wireOverlay) << c.text;
+    EXPECT_EQ(state.legendShown, c.legend) << c.text;
+    EXPECT_EQ(enginetest::TakeTrace(), std::vector<std::string>{}) << c.text;
+  }
+}
+
 TEST_F(EngineLifecycleTest, LoadsBuildsOnceAndRebuildsAfterDeviceRecreation) {
   qemtest::TempFile file(enginetest::kCutTetra);
   engine::SetDocumentPath(file.path);

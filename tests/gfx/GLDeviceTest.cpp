@@ -322,6 +322,40 @@ TEST_F(GLDeviceTest, PretransformedRectangleBlendsOverTheScene) {
   EXPECT_EQ(Pixel(10, 32), 0xFFFF0000);  // the rectangle ends above row 32
 }
 
+// The back buffer read back whole is the picture, top row first, in RGBA bytes; not
+// while a scene is open.
+TEST_F(GLDeviceTest, BackBufferReadBackIsTopRowFirst) {
+  device->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 0, 0);
+  device->BeginScene();
+  std::vector<std::uint8_t> rgba;
+  UINT w = 0, h = 0;
+  EXPECT_EQ(device->ReadBackBuffer(rgba, w, h), D3DERR_INVALIDCALL);
+  device->SetRenderState(D3DRS_ZENABLE, 0);
+  device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  device->SetFVF(0x44);
+  device->SetTexture(0, nullptr);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  const ScreenVertex v[4] = {
+      {0, 0, 0, 1, 0xFFFF8000}, {64, 0, 0, 1, 0xFFFF8000}, {64, 16, 0, 1, 0xFFFF8000}, {0, 16, 0, 1, 0xFFFF8000}};
+  const std::uint16_t i[6] = {0, 1, 3, 1, 3, 2};
+  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, i, D3DFMT_INDEX16, v, 20), D3D_OK);
+  device->EndScene();
+  ASSERT_EQ(device->ReadBackBuffer(rgba, w, h), D3D_OK);
+  ASSERT_EQ(w, UINT{kSize});
+  ASSERT_EQ(h, UINT{kSize});
+  ASSERT_EQ(rgba.size(), std::size_t{kSize} * kSize * 4);
+  auto at = [&](int x, int y) { return &rgba[(std::size_t(y) * kSize + x) * 4]; };
+  EXPECT_THAT(std::vector<int>(at(5, 2), at(5, 2) + 3), ::testing::ElementsAre(0xFF, 0x80, 0x00));
+  EXPECT_THAT(std::vector<int>(at(60, 40), at(60, 40) + 3), ::testing::ElementsAre(0x00, 0x00, 0xFF));
+  for (int y : {0, 15, 16, 63})
+    for (int x : {0, 63}) {
+      const std::uint32_t p = Pixel(x, y);
+      EXPECT_EQ((std::vector<int>{Red(p), Green(p), Blue(p)}), std::vector<int>(at(x, y), at(x, y) + 3))
+          << x << "," << y;
+    }
+}
+
 // A released buffer is no longer the stream source: drawing then fails instead of reading
 // freed memory.
 TEST_F(GLDeviceTest, ReleasedBuffersAreForgotten) {

@@ -115,3 +115,27 @@ TEST(RecordingDevice, UpDrawsKeepTheirData) {
 }
 
 }  // namespace
+
+// The recording device hands back the pixels a test gives it, or zeros of the back buffer's
+// size, and refuses inside a scene as the real device does.
+TEST(RecordingDevice, ReadBackBufferGivesTheTestsPicture) {
+  gfx::RecordingDevice device;
+  gfx::D3DPRESENT_PARAMETERS p;
+  p.BackBufferWidth = 2;
+  p.BackBufferHeight = 1;
+  ASSERT_EQ(device.Reset(p), D3D_OK);
+  std::vector<std::uint8_t> rgba;
+  gfx::UINT w = 0, h = 0;
+  ASSERT_EQ(device.ReadBackBuffer(rgba, w, h), D3D_OK);
+  EXPECT_EQ(rgba, std::vector<std::uint8_t>(8, 0));
+  device.backBufferPixels = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_EQ(device.ReadBackBuffer(rgba, w, h), D3D_OK);
+  EXPECT_EQ(rgba, device.backBufferPixels);
+  EXPECT_EQ(w, 2u);
+  EXPECT_EQ(h, 1u);
+  device.BeginScene();
+  EXPECT_EQ(device.ReadBackBuffer(rgba, w, h), D3DERR_INVALIDCALL);
+  device.EndScene();
+  device.FailCall("ReadBackBuffer", D3DERR_DEVICELOST);
+  EXPECT_EQ(device.ReadBackBuffer(rgba, w, h), D3DERR_DEVICELOST);
+}
