@@ -78,9 +78,10 @@ bool File::IsEof() { return std::feof(file) != 0; }
 void ReadWholeFile(std::string_view path, std::string& out) {
   const std::string name(path);
   File file(std::fopen(name.c_str(), "rb"));
-  if (!file.file) ErrorRaise("Nie mozna otworzyc pliku \"" + name + "\"", ERROR_FILE_LINE);
+  // Opened by its own bytes, named in the message's code page.
+  if (!file.file) ErrorRaise("Nie mozna otworzyc pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
   if (!ErrorPending()) file.ReadAll(out);
-  if (ErrorPending()) ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + name + "\"", ERROR_FILE_LINE);
+  if (ErrorPending()) ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
 }
 
 }  // namespace stream

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Commands.h"
 #include "framework/Framework.h"
 
 namespace engine {
@@ -23,19 +24,36 @@ class Engine;
 
 // The result of every exit that does not run the framework.
 inline constexpr int kNotRun = -5436;
+// The result when there is no display (none for the open dialog, or the framework could
+// not open one: this is its result then). No message box is tried without a display.
+inline constexpr int kNoDisplay = -1;
+// The result of a run that ended with the fatal report although the framework itself shut
+// down normally (a failure in a running frame), so no fatal end reports success.
+inline constexpr int kFatalEnd = 1;
+
+// What the open dialog gave.
+enum class FileChoice {
+  kChosen,     // the path is filled
+  kCancelled,  // the user closed the dialog without a file
+  kNoDisplay,  // there is no display to show it on
+};
 
 struct ProgramServices {
   frame::Platform platform;
-  // The open dialog: true and the chosen path, or false when the user cancelled.
-  std::function<bool(std::string& path)> chooseFile;
+  // The open dialog.
+  std::function<FileChoice(std::string& path)> chooseFile;
   // The fatal message box: text and caption, Windows-1250.
   std::function<void(std::string_view text, std::string_view caption)> showError;
-  // Appends the report of the pending global trace to Errors.log.
-  std::function<void()> writeReport;
+  // Appends the report of the pending global trace to Errors.log and copies it to
+  // standard error; false when Errors.log could not be written.
+  std::function<bool()> writeReport;
+  // One message (Windows-1250, may hold line breaks) to standard error.
+  std::function<void(std::string_view text)> printError;
 };
 
 // The program: args are the command-line arguments after the program's name. Returns the
-// framework's result, or kNotRun.
+// framework's result; kNotRun when it did not run; kNoDisplay when no dialog could be
+// shown; kFatalEnd when a run that ended normally left the fatal report.
 int RunProgram(const std::vector<std::string>& args, const ProgramServices& services);
 
 class Application : public frame::FrameObject {
@@ -53,6 +71,10 @@ class Application : public frame::FrameObject {
   // Runs one console line through the interpreter, with the engine's commands after the
   // application's own.
   void ExecuteCommand(const std::string& line);
+
+  // The commands after the application's own; empty: the engine's (tests put their own
+  // here to watch what a command sees).
+  EngineCommandHandler engineCommands;
 };
 
 extern Application g_application;

@@ -6,36 +6,6 @@
 #include "app/Profiler.h"
 #include "framework/Framework.h"
 
-namespace command {
-
-void ExpectEnd(tvl::Reader& reader) {
-  if (!reader.AtEnd()) reader.Fail("Za dużo parametrów"_cp);
-}
-
-std::string ReadValue(tvl::Reader& reader) {
-  std::string value;
-  if (!reader.ReadValue(value)) reader.Fail("Ogólny błąd składni"_cp);
-  return value;
-}
-
-std::uint32_t ReadUnsigned(tvl::Reader& reader) {
-  const auto start = reader.Position();
-  const std::string value = ReadValue(reader);
-  std::uint32_t number = 0;
-  if (ParseUnsigned(value, number, 10) != kParseOk) reader.Fail("Błąd podczas konwersji"_cp, start);
-  return number;
-}
-
-bool ReadBool(tvl::Reader& reader) {
-  const auto start = reader.Position();
-  const std::string value = ReadValue(reader);
-  bool result = false;
-  if (!ParseBool(value, result)) reader.Fail("Błąd podczas konwersji"_cp, start);
-  return result;
-}
-
-}  // namespace command
-
 namespace {
 
 std::string ModeText(std::uint32_t width, std::uint32_t height, std::uint32_t refreshRate) {
@@ -97,11 +67,13 @@ void ExecuteCommand(std::string_view line, Console& console, const EngineCommand
       command::ExpectEnd(reader);
       for (const std::string& profileLine : Profiler::Lines()) console.Print(profileLine, kConsoleNormal);
     } else if (word == "saveprofile") {
-      std::string file;
-      if (!reader.ReadValue(file)) reader.Fail("Oczekiwana nazwa pliku");
+      const std::string file = command::ReadValue(reader, "Oczekiwana nazwa pliku");
       command::ExpectEnd(reader);
-      Profiler::Save(file);
-      console.Print("Profil zapisany do pliku \"" + file + "\"", kConsoleNormal);
+      if (Profiler::Save(file)) {
+        console.Print("Profil zapisany do pliku \"" + file + "\"", kConsoleNormal);
+      } else {
+        console.Print("Nie można zapisać profilu do pliku \""_cp + file + "\"", kConsoleError);
+      }
     } else if (!engine || !engine(word, reader)) {
       console.Print("Nieznane polecenie", kConsoleError);
     }

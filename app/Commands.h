@@ -9,27 +9,15 @@
 #include <string>
 #include <string_view>
 
+#include "app/CommandArguments.h"
 #include "config/Tvl.h"
 
 class Console;
 
 // The engine's command handler: the lower-cased command word and the reader just after it;
-// true when it knew the command (it reads its own arguments, prints its own replies and
-// may Fail on the reader).
+// true when it knew the command (it reads its own arguments with the readers of
+// app/CommandArguments.h, prints its own replies and may Fail on the reader).
 using EngineCommandHandler = std::function<bool(const std::string& name, tvl::Reader& reader)>;
 
 // Runs one trimmed, non-empty console line.
 void ExecuteCommand(std::string_view line, Console& console, const EngineCommandHandler& engine);
-
-// Argument readers shared with the engine's commands; each throws tvl::Error (through
-// Fail) with the command line's messages.
-namespace command {
-// "Za dużo parametrów" unless the reader is at its end.
-void ExpectEnd(tvl::Reader& reader);
-// A value; "Ogólny błąd składni" when there is none.
-std::string ReadValue(tvl::Reader& reader);
-// A decimal unsigned number; "Błąd podczas konwersji" at the value's start.
-std::uint32_t ReadUnsigned(tvl::Reader& reader);
-// A boolean ("0", "f", "false", "1", "t", "true" in any case); the same failure.
-bool ReadBool(tvl::Reader& reader);
-}  // namespace command

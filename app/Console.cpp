@@ -1,5 +1,7 @@
 #include "app/Console.h"
 
+#include <algorithm>
+
 #include "Common_Code/Conversions.h"
 #include "app/Profiler.h"
 #include "framework/FrameObject.h"
@@ -14,15 +16,23 @@ void Console::Print(std::string_view text, std::int32_t colour) {
   std::string copy = ConvertLineBreaks(text, kBreaksLf);
   copy = ReplaceAll(copy, "\n", " ");
   copy = ReplaceAll(copy, "\t", "    ");
-  if (lines.size() == kLogLimit) lines.pop_front();
+  if (lines.size() == kLogLimit) {
+    lines.pop_front();
+    // The same line stays at the bottom of a scrolled-back view; when that line was the
+    // one dropped, the new oldest takes its place.
+    if (scroll > 0) --scroll;
+  }
   lines.push_back(ConsoleLine{std::move(copy), colour});
 }
 
 std::uint32_t Console::ColourOf(std::int32_t code) {
   switch (code) {
-    case kConsoleError: return 0xFFFF7F7F;
-    case kConsoleEcho: return 0xFF7FFF7F;
-    default: return 0xFFFFFFFF;
+    case kConsoleError:
+      return 0xFFFF7F7F;
+    case kConsoleEcho:
+      return 0xFF7FFF7F;
+    default:
+      return 0xFFFFFFFF;
   }
 }
 
@@ -32,31 +42,54 @@ void Console::KeyDown(int vk) {
 }
 
 void Console::KeyDown(int vk, bool control) {
-  const float now = frame::GetTime();
+  if (!ScrollKey(vk, control)) EditKey(vk, control);
+}
+
+bool Console::ScrollKey(int vk, bool control) {
   const std::int32_t count = static_cast<std::int32_t>(lines.size());
+  // The line to show at the bottom, before it is brought back into the log.
+  std::int32_t next = scroll;
   switch (vk) {
-    case frame::VK_PRIOR: {
-      std::int32_t next = scroll == -1 ? count : scroll;
-      next = next - kPageStep < 0 ? 0 : next - kPageStep;
-      scroll = next == count ? -1 : next;
+    case frame::VK_PRIOR:
+      next = std::max((scroll == -1 ? count : scroll) - kPageStep, 0);
       break;
-    }
     case frame::VK_NEXT:
-      if (scroll != -1) scroll = scroll + kPageStep >= count ? -1 : scroll + kPageStep;
-      break;
-    case frame::VK_END:
-      if (control) {
-        scroll = -1;
-      } else {
-        editor.End(now);
-      }
+      next = scroll == -1 ? -1 : scroll + kPageStep;
       break;
     case frame::VK_HOME:
-      if (control) {
-        scroll = 0;
-      } else {
-        editor.Home(now);
-      }
+      next = 0;
+      break;
+    case frame::VK_END:
+      next = -1;
+      break;
+    case frame::VK_UP:
+      next = scroll == -1 ? count - 1 : std::max(scroll - 1, 0);
+      break;
+    case frame::VK_DOWN:
+      next = scroll == -1 ? -1 : scroll + 1;
+      break;
+    default:
+      return false;
+  }
+  // Page Up and Page Down scroll with or without Ctrl; the other keys only with it.
+  if (!control && vk != frame::VK_PRIOR && vk != frame::VK_NEXT) return false;
+  ScrollTo(next);
+  return true;
+}
+
+void Console::ScrollTo(std::int32_t line) {
+  // Past either end of the log (an empty log has no line at all) is the live view.
+  scroll = line < 0 || line >= static_cast<std::int32_t>(lines.size()) ? -1 : line;
+}
+
+void Console::EditKey(int vk, bool control) {
+  const float now = frame::GetTime();
+  switch (vk) {
+    case frame::VK_END:
+      editor.End(now);
+      break;
+    case frame::VK_HOME:
+      editor.Home(now);
       break;
     case frame::VK_LEFT:
       if (control) {
@@ -73,20 +106,10 @@ void Console::KeyDown(int vk, bool control) {
       }
       break;
     case frame::VK_UP:
-      if (!control) {
-        editor.Up();
-      } else if (scroll == -1) {
-        scroll = count - 1;
-      } else if (scroll > 0) {
-        --scroll;
-      }
+      editor.Up();
       break;
     case frame::VK_DOWN:
-      if (!control) {
-        editor.Down();
-      } else if (scroll != -1) {
-        scroll = scroll == count - 1 ? -1 : scroll + 1;
-      }
+      editor.Down();
       break;
     case frame::VK_DELETE:
       editor.Delete(now);
@@ -181,7 +204,8 @@ ConsoleLayout Console::Layout(int width, int height, int cellWidth, int cellHeig
     for (std::size_t row = rows; row-- > 0;) {
       y -= cellHeight;
       const std::size_t from = row * cols;
-      layout.texts.push_back({from < text.size() ? text.substr(from, cols) : std::string(), marginX, y, ColourOf(colour)});
+      layout.texts.push_back(
+          {from < text.size() ? text.substr(from, cols) : std::string(), marginX, y, ColourOf(colour)});
     }
     if (index == 0) break;
     --index;

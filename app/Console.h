@@ -53,6 +53,7 @@ class Console {
   void SetVisible(bool show) { visible = show; }
 
   // Navigation and editing keys (virtual-key codes); Ctrl read from the window system.
+  // Scrolling keys go to ScrollKey, the rest to EditKey.
   void KeyDown(int vk);
   void KeyDown(int vk, bool control);
   // Typing: bytes from 0x20 up are inserted, 8 is Backspace, other control bytes ignored.
@@ -72,6 +73,14 @@ class Console {
   ConsoleLayout Layout(int width, int height, int cellWidth, int cellHeight, float now);
 
   static std::uint32_t ColourOf(std::int32_t code);
+
+  // Scrolling the log: Page Up and Page Down, and Ctrl with Up, Down, Home and End. False
+  // for any other key. The scroll position always stays -1 or a line of the log.
+  bool ScrollKey(int vk, bool control);
+  // The input line's keys: cursor movement, history and Delete.
+  void EditKey(int vk, bool control);
+  // Shows line at the bottom of the panel; a line outside the log gives the live view.
+  void ScrollTo(std::int32_t line);
 
   std::deque<ConsoleLine> lines;
   std::int32_t scroll = -1;  // -1 follows the bottom; else the log line shown at the bottom

@@ -42,12 +42,19 @@ void PumpGtk() {
 
 }  // namespace
 
-bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path,
-                    int* filterIndex) {
-  // GTK would otherwise switch the process to the user's locale, and number reading
-  // (atof in the mesh and configuration readers) would then expect a decimal comma.
-  gtk_disable_setlocale();
-  if (!gtk_init_check(nullptr, nullptr)) return false;
+bool CanShowFileDialog() {
+  // GTK starts once per process (a second start would only warn).
+  static const bool available = [] {
+    // GTK would otherwise switch the process to the user's locale, and number reading
+    // (atof in the mesh and configuration readers) would then expect a decimal comma.
+    gtk_disable_setlocale();
+    return gtk_init_check(nullptr, nullptr) != FALSE;
+  }();
+  return available;
+}
+
+bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path, int* filterIndex) {
+  if (!CanShowFileDialog()) return false;
   const std::string titleUtf8 = cp1250::ToUtf8(title);
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
       titleUtf8.c_str(), nullptr, save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN,
@@ -66,7 +73,13 @@ bool ShowFileDialog(bool save, std::string_view title, const std::string& filter
     gtk_file_chooser_add_filter(chooser, gtkFilter);
     if (static_cast<int>(i) == selected) gtk_file_chooser_set_filter(chooser, gtkFilter);
   }
-  if (!path.empty()) gtk_file_chooser_set_filename(chooser, path.c_str());
+  if (!path.empty()) {
+    gtk_file_chooser_set_filename(chooser, path.c_str());
+  } else if (gchar* current = g_get_current_dir()) {
+    // Otherwise GTK opens on its "Recent" list, empty on a fresh account.
+    gtk_file_chooser_set_current_folder(chooser, current);
+    g_free(current);
+  }
 
   // Escape answers GTK_RESPONSE_DELETE_EVENT, not CANCEL: only ACCEPT is a choice.
   const bool accepted = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;

@@ -31,8 +31,11 @@ class FileFilter {
   std::string text;
 };
 
+// Whether a file chooser can be shown at all (there is a display to show it on).
+bool CanShowFileDialog();
+
 // Shows the file chooser titled title with the filter's entries (filterIndex 1-based, or 0
-// for the first). Returns true and fills path when the user accepted a file; false for
-// anything else (cancel, Escape, closing the dialog, no display).
-bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path,
-                    int* filterIndex);
+// for the first). It opens in path's folder, or in the current directory when path is
+// empty. Returns true and fills path when the user accepted a file; false for anything
+// else (cancel, Escape, closing the dialog, no display).
+bool ShowFileDialog(bool save, std::string_view title, const std::string& filter, std::string& path, int* filterIndex);

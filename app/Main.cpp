@@ -25,19 +25,32 @@ bool skipNextMove = false;
 // F12 saves a screenshot, with the console shown or not.
 constexpr std::uintptr_t kScreenshotKey = frame::VK_F1 + 11;
 
-// The mesh file: the one argument, or the open dialog's choice. False when there is none
-// (cancelled, or an error recorded).
-bool FindFile(const std::vector<std::string>& args, const ProgramServices& services, std::string& path) {
+// The mesh file: the one argument, or the open dialog's choice. kCancelled also when an
+// error was recorded.
+FileChoice FindFile(const std::vector<std::string>& args, const ProgramServices& services, std::string& path) {
   if (args.size() > 1) {
     ErrorRaise("Za dużo parametrów"_cp, ERROR_FILE_LINE);
-    return false;
+    return FileChoice::kCancelled;
   }
   if (args.size() == 1) {
     path = args[0];
-    return true;
+    return FileChoice::kChosen;
   }
   path.clear();
-  return services.chooseFile && services.chooseFile(path);
+  return services.chooseFile ? services.chooseFile(path) : FileChoice::kCancelled;
+}
+
+// The fatal end: the report (Errors.log and standard error), then the box, whose text
+// also goes to standard error so a run without a display or a watching user leaves it.
+// Without a display (boxShown false) standard error is the only place for it.
+void ReportFatalEnd(const ProgramServices& services, bool boxShown) {
+  const bool logged = !services.writeReport || services.writeReport();
+  const std::string text =
+      "Wystąpił błąd i program musiał się zakończyć.\n"_cp +
+      (logged ? "Szczegóły znajdują się na końcu pliku \""_cp + std::string("Errors.log") + "\"."
+              : "Nie można zapisać pliku \"Errors.log\"; szczegóły wypisano na standardowe wyjście błędów."_cp);
+  if (services.printError) services.printError(text);
+  if (boxShown && services.showError) services.showError(text, "QEM Viewer");
 }
 
 frame::Settings ProgramSettings() {
@@ -65,16 +78,44 @@ frame::Settings ProgramSettings() {
 // down, 1 up, 2 double click; false for any other message.
 bool ButtonOf(unsigned message, int& button, int& action) {
   switch (message) {
-    case frame::WM_LBUTTONDOWN: button = 0; action = 0; return true;
-    case frame::WM_LBUTTONUP: button = 0; action = 1; return true;
-    case frame::WM_LBUTTONDBLCLK: button = 0; action = 2; return true;
-    case frame::WM_RBUTTONDOWN: button = 2; action = 0; return true;
-    case frame::WM_RBUTTONUP: button = 2; action = 1; return true;
-    case frame::WM_RBUTTONDBLCLK: button = 2; action = 2; return true;
-    case frame::WM_MBUTTONDOWN: button = 1; action = 0; return true;
-    case frame::WM_MBUTTONUP: button = 1; action = 1; return true;
-    case frame::WM_MBUTTONDBLCLK: button = 1; action = 2; return true;
-    default: return false;
+    case frame::WM_LBUTTONDOWN:
+      button = 0;
+      action = 0;
+      return true;
+    case frame::WM_LBUTTONUP:
+      button = 0;
+      action = 1;
+      return true;
+    case frame::WM_LBUTTONDBLCLK:
+      button = 0;
+      action = 2;
+      return true;
+    case frame::WM_RBUTTONDOWN:
+      button = 2;
+      action = 0;
+      return true;
+    case frame::WM_RBUTTONUP:
+      button = 2;
+      action = 1;
+      return true;
+    case frame::WM_RBUTTONDBLCLK:
+      button = 2;
+      action = 2;
+      return true;
+    case frame::WM_MBUTTONDOWN:
+      button = 1;
+      action = 0;
+      return true;
+    case frame::WM_MBUTTONUP:
+      button = 1;
+      action = 1;
+      return true;
+    case frame::WM_MBUTTONDBLCLK:
+      button = 1;
+      action = 2;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -83,15 +124,19 @@ bool ButtonOf(unsigned message, int& button, int& action) {
 int RunProgram(const std::vector<std::string>& args, const ProgramServices& services) {
   int result = kNotRun;
   std::string path;
-  if (FindFile(args, services, path)) {
+  const FileChoice choice = FindFile(args, services, path);
+  if (choice == FileChoice::kNoDisplay) {
+    if (services.printError) services.printError("Brak ekranu: nie można pokazać okna wyboru pliku"_cp);
+    result = kNoDisplay;
+  } else if (choice == FileChoice::kChosen) {
     g_config = new Config();
     if (!ErrorPending()) g_console = new Console();
     if (!ErrorPending()) g_engine = new engine::Engine();
     if (!ErrorPending()) {
       engine::SetDocumentPath(path);
-      for (frame::FrameObject* object : std::initializer_list<frame::FrameObject*>{
-               &gfx::g_lineManager, &gfx::g_rectManager, &gfx::g_spriteManager, &gfx::g_fontManager, &g_resMngr,
-               g_engine, &g_application}) {
+      for (frame::FrameObject* object :
+           std::initializer_list<frame::FrameObject*>{&gfx::g_lineManager, &gfx::g_rectManager, &gfx::g_spriteManager,
+                                                      &gfx::g_fontManager, &g_resMngr, g_engine, &g_application}) {
         frame::Register(object);
       }
       const frame::Settings settings = ProgramSettings();
@@ -112,12 +157,8 @@ int RunProgram(const std::vector<std::string>& args, const ProgramServices& serv
   }
 
   if (ErrorPending()) {
-    if (services.writeReport) services.writeReport();
-    if (services.showError) {
-      services.showError("Wystąpił błąd i program musiał się zakończyć.\nSzczegóły znajdują się na końcu pliku \""_cp +
-                             std::string("Errors.log") + "\".",
-                         "QEM Viewer");
-    }
+    ReportFatalEnd(services, result != kNoDisplay);
+    if (result == 0) result = kFatalEnd;
   }
 
   delete g_engine;
@@ -177,6 +218,10 @@ void Application::OnChar(unsigned char c) {
 }
 
 void Application::ExecuteCommand(const std::string& line) {
+  if (engineCommands) {
+    ::ExecuteCommand(line, *g_console, engineCommands);
+    return;
+  }
   ::ExecuteCommand(line, *g_console, [](const std::string& name, tvl::Reader& reader) {
     return g_engine && g_engine->HandleCommand(name, reader);
   });

@@ -69,14 +69,16 @@ std::vector<std::string> Profiler::Lines() {
   return lines;
 }
 
-void Profiler::Save(const std::string& fileName) {
+bool Profiler::Save(const std::string& fileName) {
   std::FILE* file = std::fopen(fileName.c_str(), "w");
-  if (!file) return;
+  if (!file) return false;
   for (const std::string& line : Lines()) {
     std::fwrite(line.data(), 1, line.size(), file);
     std::fputc('\n', file);
   }
-  std::fclose(file);
+  // A full disk shows only when the buffered lines go out: at the latest when closing.
+  const bool written = !std::ferror(file);
+  return std::fclose(file) == 0 && written;
 }
 
 const ProfileNode& Profiler::Root() { return Instance().root; }

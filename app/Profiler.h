@@ -32,9 +32,9 @@ class Profiler {
   static void End();
   // Writes the tree to the console, two spaces of indent per level.
   static void Print();
-  // Writes the same lines to a text file; a file that cannot be opened writes nothing and
-  // records nothing.
-  static void Save(const std::string& fileName);
+  // Writes the same lines to a text file. False when the file could not be opened or
+  // written; nothing is recorded on the error trace (the caller tells the user).
+  static bool Save(const std::string& fileName);
 
   // The printed lines, depth first, parents before children.
   static std::vector<std::string> Lines();

@@ -1,5 +1,7 @@
 #include "config/Config.h"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "Common_Code/Conversions.h"
@@ -43,9 +45,27 @@ std::uint32_t Config::Hash(std::string_view bytes) {
   return h;
 }
 
+namespace {
+
+// The directory of the running program, "" when it cannot be found.
+std::string ProgramDirectory() {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : program.parent_path().string();
+}
+
+}  // namespace
+
+std::string Config::FileToRead(const std::string& programDirectory) {
+  std::error_code error;
+  if (std::filesystem::exists(kFileName, error) || programDirectory.empty()) return kFileName;
+  const std::string beside = (std::filesystem::path(programDirectory) / kFileName).string();
+  return std::filesystem::exists(beside, error) ? beside : kFileName;
+}
+
 Config::Config() {
   std::string text;
-  ReadWholeFile("Config.tvl", text);
+  ReadWholeFile(FileToRead(ProgramDirectory()), text);
   if (ErrorPending()) {
     ErrorAdd("Nie można wczytać pliku konfiguracyjnego"_cp, "", 0);
   } else {
@@ -60,6 +80,9 @@ Config::Config(std::string_view text) {
 }
 
 void Config::Parse(std::string_view text) {
+  // Editors that save UTF-8 may put a byte-order mark first; it is not part of the text,
+  // and positions in error lines count from after it.
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   try {
     tvl::Reader reader(text);
     if (reader.AtEnd()) return;

@@ -1,6 +1,7 @@
 #pragma once
 // Config: the program's settings, read once at start-up from "Config.tvl" in the current
-// directory and looked up by slash paths ("Gfx/Width"), case-insensitively through a
+// directory (or, when there is none, from the default one installed beside the program;
+// the build puts the repository's there) and looked up by slash paths ("Gfx/Width"), case-insensitively through a
 // 32-bit hash of the lower-cased path (keys are not stored: two paths with one hash are
 // one key). Main thread only. Failures go to the global error trace: construction leaves
 // it pending when the file is missing or malformed; a lookup records one line when the key
@@ -13,11 +14,20 @@
 
 class Config {
  public:
-  // Loads "Config.tvl".
+  static constexpr const char* kFileName = "Config.tvl";
+  static constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+  // Loads the file FileToRead names for this program's directory. One UTF-8 byte-order
+  // mark at the start of the text is skipped.
   Config();
   // Loads the given text as if it were the file's (for tests and tools); the same
   // failures, without the file's own lines.
   explicit Config(std::string_view text);
+
+  // The configuration file to read: "Config.tvl" in the current directory when it exists
+  // there, else the one in programDirectory when that exists, else "Config.tvl" again
+  // (whose absence is then the failure reported).
+  static std::string FileToRead(const std::string& programDirectory);
 
   void GetString(std::string_view key, std::string& out);
   void GetInt(std::string_view key, std::int32_t& out);

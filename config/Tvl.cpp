@@ -117,7 +117,10 @@ bool Reader::ReadValue(std::string& out) {
       }
       p = next;
     }
-    if (Peek(p, c, next) && !IsWhite(c) && !IsSeparator(c) && c != '=' && c != '{' && c != '}') {
+    // Only a delimiter may follow the closing quote; "{" counts as one only when it opens a
+    // section, not when it starts an escape ("{\").
+    if (Peek(p, c, next) && !IsWhite(c) && !IsSeparator(c) && c != '=' && c != '}' &&
+        (c != '{' || StartsEscape(next))) {
       Throw(Error::kJoinedElements, p);
     }
     out = std::move(value);
@@ -169,12 +172,17 @@ bool Reader::ReadEquals() {
 }
 
 bool Reader::OpenSection() {
-  unsigned char c, after;
-  std::uint32_t next, afterNext;
-  if (!Peek(current, c, next) || c != '{') return false;
-  if (Peek(next, after, afterNext) && after == '\\') return false;
+  unsigned char c;
+  std::uint32_t next;
+  if (!Peek(current, c, next) || c != '{' || StartsEscape(next)) return false;
   AfterItem(next);
   return true;
+}
+
+bool Reader::StartsEscape(std::uint32_t afterBrace) const {
+  unsigned char c;
+  std::uint32_t next;
+  return Peek(afterBrace, c, next) && c == '\\';
 }
 
 bool Reader::CloseSection() {

@@ -59,6 +59,8 @@ class Reader {
     return PeekSlow(p, c, next);
   }
   bool PeekSlow(std::uint32_t p, unsigned char& c, std::uint32_t& next) const;
+  // Whether the "{" just before afterBrace starts an escape rather than a section.
+  bool StartsEscape(std::uint32_t afterBrace) const;
   // An escape at p: false when none starts there; else byte and next.
   bool Escape(std::uint32_t p, unsigned char& byte, std::uint32_t& next) const;
   std::uint32_t SkipBlanks(std::uint32_t p, bool lineBreaks, bool* sawBreak) const;

@@ -52,11 +52,16 @@ struct Error {
 
   std::string Message() const {
     switch (code) {
-      case kUnexpectedEnd: return "Niespodziewany koniec dokumentu";
-      case kBadEscape: return "Blad skladni znaku specjalnego";
-      case kJoinedElements: return "Polaczone elementy";
-      case kUser: return text;
-      default: return "Nieznany blad";
+      case kUnexpectedEnd:
+        return "Niespodziewany koniec dokumentu";
+      case kBadEscape:
+        return "Blad skladni znaku specjalnego";
+      case kJoinedElements:
+        return "Polaczone elementy";
+      case kUser:
+        return text;
+      default:
+        return "Nieznany blad";
     }
   }
 };

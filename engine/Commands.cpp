@@ -7,7 +7,7 @@
 
 #include "Common_Code/Conversions.h"
 #include "Common_Code/Cp1250.h"
-#include "app/Commands.h"
+#include "app/CommandArguments.h"
 #include "app/Console.h"
 #include "engine/Engine.h"
 #include "engine/EngineState.h"
@@ -119,16 +119,15 @@ constexpr std::string_view kHelpLines[] = {
 bool Engine::HandleCommand(const std::string& name, tvl::Reader& reader) {
   for (const Switch& command : kSwitches) {
     if (name != command.name) continue;
-    if (!reader.AtEnd()) reader.Fail("Za dużo parametrów"_cp);
+    command::ExpectEnd(reader);
     bool& setting = state.*command.setting;
     setting = !setting;
     Reply(std::string(setting ? command.whenOn : command.whenOff));
     return true;
   }
   if (name == "liczba") {
-    std::string word;
-    if (!reader.ReadValue(word)) reader.Fail("Za mało parametrów"_cp);
-    if (!reader.AtEnd()) reader.Fail("Za dużo parametrów"_cp);
+    const std::string word = command::ReadValue(reader, "Za mało parametrów"_cp);
+    command::ExpectEnd(reader);
     state.numberSetting = ToFloat(word);
     Reply("Liczba zmieniona na " + FormatFloat(state.numberSetting, 'f', 6));
     return true;

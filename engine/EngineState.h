@@ -1,8 +1,9 @@
 #pragma once
 // The engine's state: one instance per process (engine::state), read and written by the
 // engine's operations on the main thread only. engine::Engine itself carries no data.
-// Fields keep the names and initial values the engine's parts give them; tests may set
-// them directly and put everything back with ResetState.
+// Each field is explained where the engine part that owns it uses it; the initial values
+// are a freshly started program's. Tests may set fields directly and put everything back
+// with ResetState.
 
 #include <cstdint>
 #include <string>

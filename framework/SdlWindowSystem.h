@@ -1,6 +1,7 @@
 #pragma once
 // The SDL2 window system: one SDL window with an OpenGL 3.3 core context as the device's
-// surface. SDL's events become the messages the framework and the application handle:
+// surface. SDL's events become the framework's window messages, the one set of input the
+// framework and the application handle:
 //   key press          -> WM_KEYDOWN (VK code); Enter, Escape, Backspace and Tab also WM_CHAR
 //   text input         -> one WM_CHAR per Windows-1250 byte (other characters dropped)
 //   mouse              -> WM_*BUTTONDOWN/UP, WM_*BUTTONDBLCLK for a second click within

@@ -357,7 +357,7 @@ void ParseDocumentText(std::string_view text, std::string_view path, Document& d
     }
   } catch (const tvl::Error& error) {
     std::string wrapper = "Nie można wczytać pliku: "_cp;
-    wrapper += path;
+    wrapper += cp1250::PathText(path);
     control.trace.RaiseParse(error, wrapper, "", 0);
   }
 }

@@ -28,8 +28,8 @@ namespace qem {
 
 void LoadDocument(const std::string& path, Document* document, LoadControl& control);
 
-// Steps 3 to 8 of LoadDocument on a text already in memory (tests, the fuzzer, the
-// benchmarks): a failure leaves the parse error and the "Nie można wczytać pliku" line on
+// LoadDocument's parsing and building, without reading a file, on a text already in
+// memory (tests, the fuzzer, the benchmarks): a failure leaves the parse error and the "Nie można wczytać pliku" line on
 // control.trace, without LoadDocument's location line.
 void ParseDocumentText(std::string_view text, std::string_view path, Document& document,
                        LoadControl& control);

@@ -44,7 +44,9 @@ TEST(Cp1250, EveryByteDecodesAsIconvAndEncodesBack) {
 TEST(Cp1250, LiteralIsConvertedWhileCompiling) {
   constexpr std::string_view text = "Błąd: źle"_cp;
   static_assert(text.size() == 9);
-  EXPECT_EQ(text, std::string_view("B\xB3\xB9" "d: \x9F" "le"));
+  EXPECT_EQ(text, std::string_view("B\xB3\xB9"
+                                   "d: \x9F"
+                                   "le"));
   EXPECT_EQ(std::string("zażółć gęślą jaźń ZAŻÓŁĆ"_cp),
             "za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1 ZA\xAF\xD3\xA3\xC6");
 }
@@ -54,8 +56,27 @@ TEST(Cp1250, Utf8RoundTripAndDroppedCharacters) {
   EXPECT_EQ(cp1250::ToUtf8(cp), "Otwórz siatkę €");
   EXPECT_EQ(cp1250::FromUtf8("Otwórz siatkę €"), cp);
   // Characters outside the code page are dropped; malformed UTF-8 is dropped too.
-  EXPECT_EQ(cp1250::FromUtf8("a\xE4\xB8\xAD" "b\xF0\x9F\x98\x80" "c\xC3" "d\x80" "e"), "abcde");
+  EXPECT_EQ(cp1250::FromUtf8("a\xE4\xB8\xAD"
+                             "b\xF0\x9F\x98\x80"
+                             "c\xC3"
+                             "d\x80"
+                             "e"),
+            "abcde");
   EXPECT_EQ(cp1250::FromUtf8("ĳ ñ ń"), "  \xF1");  // ñ is not in the code page, ń is
+}
+
+// A path in a message: Polish letters become their code-page bytes, what the code page
+// lacks and bytes that are not UTF-8 become one "?" each, so no letter silently vanishes.
+TEST(Cp1250, PathTextMarksWhatTheCodePageLacks) {
+  EXPECT_EQ(cp1250::PathText("/tmp/siatka_żółw.qem"), std::string("/tmp/siatka_żółw.qem"_cp));
+  EXPECT_EQ(cp1250::PathText("a\xE4\xB8\xAD"
+                             "b\xF0\x9F\x98\x80"
+                             "c\xC3"
+                             "d\x80"
+                             "e"),
+            "a?b?c?d?e");
+  EXPECT_EQ(cp1250::PathText("ĳ ñ ń"), "? ? \xF1");
+  EXPECT_EQ(cp1250::PathText(""), "");
 }
 
 TEST(Cp1250, LowerCasingTakesAccentedCapitalsToSmallForms) {
@@ -63,8 +84,10 @@ TEST(Cp1250, LowerCasingTakesAccentedCapitalsToSmallForms) {
     const char* upperUtf8;
     const char* lowerUtf8;
   };
-  const Case cases[] = {{"ABCXYZ", "abcxyz"}, {"ĄĆĘŁŃÓŚŹŻ", "ąćęłńóśźż"}, {"ŠŤŽĽŔÁÂĂÄĹÇČÉËĚÍÎĎĐŇŐÖŘŮÚŰÜÝŢ", "šťžľŕáâăäĺçčéëěíîďđňőöřůúűüýţ"},
-                       {"Şß×÷@[`{", "şß×÷@[`{"}};
+  const Case cases[] = {{"ABCXYZ", "abcxyz"},
+                        {"ĄĆĘŁŃÓŚŹŻ", "ąćęłńóśźż"},
+                        {"ŠŤŽĽŔÁÂĂÄĹÇČÉËĚÍÎĎĐŇŐÖŘŮÚŰÜÝŢ", "šťžľŕáâăäĺçčéëěíîďđňőöřůúűüýţ"},
+                        {"Şß×÷@[`{", "şß×÷@[`{"}};
   for (const Case& c : cases) {
     std::string text = cp1250::FromUtf8(c.upperUtf8);
     for (char& ch : text) ch = static_cast<char>(cp1250::ToLowerByte(static_cast<unsigned char>(ch)));

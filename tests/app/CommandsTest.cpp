@@ -49,7 +49,8 @@ class CommandsTest : public ::testing::Test {
     EXPECT_EQ(console.lines.front().text, "> " + std::string(line));
     EXPECT_EQ(console.lines.front().colour, kConsoleEcho);
     std::vector<Printed> replies;
-    for (std::size_t i = 1; i < console.lines.size(); ++i) replies.push_back({console.lines[i].text, console.lines[i].colour});
+    for (std::size_t i = 1; i < console.lines.size(); ++i)
+      replies.push_back({console.lines[i].text, console.lines[i].colour});
     return replies;
   }
 
@@ -147,9 +148,12 @@ TEST_F(CommandsTest, ProfileAndSaveProfile) {
   EXPECT_EQ(Run("saveprofile \"" + path.string() + "\""), saved);
   EXPECT_TRUE(std::filesystem::exists(path));
   std::filesystem::remove(path);
-  // The reply comes even when the file cannot be written.
-  const std::vector<Printed> unwritable = {{"Profil zapisany do pliku \"/nonexistent-dir/p.txt\"", 0}};
-  EXPECT_EQ(Run("saveprofile /nonexistent-dir/p.txt"), unwritable);
+  // A file that cannot be opened, and one that opens but cannot take the lines (a full
+  // disk), are both refused in red.
+  for (const std::string name : {"/nonexistent-dir/p.txt", "/dev/full"}) {
+    const std::vector<Printed> unwritable = {{"Nie można zapisać profilu do pliku \""_cp + name + "\"", 1}};
+    EXPECT_EQ(Run("saveprofile " + name), unwritable);
+  }
 }
 
 }  // namespace

@@ -48,11 +48,13 @@ TEST(Console, EditingAndCursorMovement) {
   console.KeyDown(VK_HOME, false);
   console.KeyDown(VK_DELETE, false);
   console.KeyDown(VK_RIGHT, false);
-  console.Char(8);   // Backspace
-  console.Char(8);   // at 0: nothing to remove
-  console.Char(27);  // other control bytes are ignored
+  console.Char(8);        // Backspace
+  console.Char(8);        // at 0: nothing to remove
+  console.Char(27);       // other control bytes are ignored
   Type(console, "\xB3");  // a Windows-1250 letter is typed like any other
-  EXPECT_EQ(console.CurrentLine(), "\xB3" "c def");
+  EXPECT_EQ(console.CurrentLine(),
+            "\xB3"
+            "c def");
   console.KeyDown(VK_END, false);
   EXPECT_EQ(console.editor.cursor, 6u);
 }
@@ -152,6 +154,71 @@ TEST(Console, ScrollingTheLog) {
   EXPECT_EQ(console.scroll, 0);
 }
 
+// Every scrolling key, in every order, on an empty, a one-line and a full log: the scroll
+// position is the live view or a line of the log, and the panel lays out from it.
+TEST(Console, ScrollPositionStaysInTheLog) {
+  struct Key {
+    int vk;
+    bool control;
+  };
+  const Key keys[] = {{VK_PRIOR, false}, {VK_NEXT, false}, {VK_PRIOR, true}, {VK_NEXT, true},
+                      {VK_UP, true},     {VK_DOWN, true},  {VK_HOME, true},  {VK_END, true}};
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, Console::kLogLimit}) {
+    Console console;
+    for (std::size_t i = 0; i < size; ++i) console.Print("line " + std::to_string(i), 0);
+    const std::int32_t count = static_cast<std::int32_t>(size);
+    std::uint32_t seed = 12345;
+    for (int step = 0; step < 3000; ++step) {
+      seed = seed * 1664525u + 1013904223u;
+      // Runs of one key, so the ends of the log are pushed against, not just reached.
+      const Key key = keys[(seed >> 16) % std::size(keys)];
+      for (std::uint32_t repeat = (seed >> 8) % 4; repeat-- > 0;) console.KeyDown(key.vk, key.control);
+      ASSERT_TRUE(console.scroll == -1 || (console.scroll >= 0 && console.scroll < count))
+          << "log of " << size << " lines, scroll " << console.scroll << " after key " << key.vk;
+      console.Layout(640, 480, 8, 16, 0.0f);
+    }
+  }
+}
+
+TEST(Console, ScrollingAnEmptyOrOneLineLog) {
+  Console console;
+  console.KeyDown(VK_HOME, true);  // no oldest line to show: the live view stays
+  EXPECT_EQ(console.scroll, -1);
+  console.KeyDown(VK_DOWN, true);
+  console.KeyDown(VK_DOWN, true);
+  EXPECT_EQ(console.scroll, -1);
+  console.KeyDown(VK_UP, true);
+  EXPECT_EQ(console.scroll, -1);
+  console.KeyDown(VK_PRIOR, false);
+  EXPECT_EQ(console.scroll, -1);
+  EXPECT_EQ(console.Layout(640, 480, 8, 16, 0.0f).texts.size(), 1u);  // the input line alone
+
+  console.Print("only", 0);
+  console.KeyDown(VK_HOME, true);
+  EXPECT_EQ(console.scroll, 0);
+  console.KeyDown(VK_DOWN, true);  // below the last line: the live view again
+  EXPECT_EQ(console.scroll, -1);
+  console.KeyDown(VK_UP, true);
+  console.KeyDown(VK_UP, true);
+  EXPECT_EQ(console.scroll, 0);
+  console.KeyDown(VK_NEXT, false);
+  EXPECT_EQ(console.scroll, -1);
+}
+
+// A full log drops its oldest line on each print; a scrolled-back view keeps its line.
+TEST(Console, AFullLogKeepsTheScrolledViewOnItsLine) {
+  Console console;
+  for (std::size_t i = 0; i < Console::kLogLimit; ++i) console.Print(std::to_string(i), 0);
+  console.KeyDown(VK_PRIOR, false);
+  ASSERT_EQ(console.scroll, 984);
+  console.Print("new", 0);
+  EXPECT_EQ(console.lines[static_cast<std::size_t>(console.scroll)].text, "984");
+  console.KeyDown(VK_HOME, true);
+  console.Print("newer", 0);  // the shown line itself goes: the new oldest takes its place
+  EXPECT_EQ(console.scroll, 0);
+  EXPECT_EQ(console.lines[0].text, "2");
+}
+
 TEST(Console, BlinkShowsTheCursorInTheFirstHalfOfEachSecond) {
   LineEditor editor;
   editor.lastEdit = 10.0f;
@@ -166,10 +233,10 @@ TEST(Console, BlinkShowsTheCursorInTheFirstHalfOfEachSecond) {
 // Screen 100 x 60 pixels, cells 10 x 10: 10 columns, the input's bottom row at y 20.
 TEST(Console, LayoutRowsAndCursor) {
   Console console;
-  console.Print("", 0);                 // an empty line takes no row
+  console.Print("", 0);                    // an empty line takes no row
   console.Print(std::string(10, 'a'), 0);  // exactly one row
   console.Print(std::string(11, 'b'), 1);  // two rows
-  Type(console, "12345678");            // "> 12345678" fills one row; the cursor needs a second
+  Type(console, "12345678");               // "> 12345678" fills one row; the cursor needs a second
   console.editor.lastEdit = 0.0f;
   const ConsoleLayout layout = console.Layout(100, 60, 10, 10, 0.25f);
   ASSERT_GE(layout.texts.size(), 3u);

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -86,14 +86,14 @@ TEST_F(ProfilerTest, SaveWritesTheSameLines) {
   Profiler::End();
   Profiler::End();
   const auto path = std::filesystem::temp_directory_path() / ("qem-profile-" + std::to_string(getpid()) + ".txt");
-  Profiler::Save(path.string());
+  EXPECT_TRUE(Profiler::Save(path.string()));
   std::ifstream in(path);
   std::stringstream content;
   content << in.rdbuf();
   const auto lines = Profiler::Lines();
   EXPECT_EQ(content.str(), lines[0] + "\n" + lines[1] + "\n");
   std::filesystem::remove(path);
-  Profiler::Save("/nonexistent-dir/profile.txt");  // no output, no error, no crash
+  EXPECT_FALSE(Profiler::Save("/nonexistent-dir/profile.txt"));  // no output, no error, no crash
 }
 
 }  // namespace

@@ -85,9 +85,9 @@ TEST_F(ConfigTest, TypedConversions) {
     bool ok;
     std::uint32_t value;
   };
-  for (const DwordCase& c : {DwordCase{"d1", true, 0xFFFFFFFFu}, DwordCase{"d2", false, 0}, DwordCase{"d3", false, 0},
-                             DwordCase{"d4", false, 0}, DwordCase{"d5", false, 0}, DwordCase{"d6", true, 0xFE},
-                             DwordCase{"d7", true, 17}}) {
+  for (const DwordCase& c :
+       {DwordCase{"d1", true, 0xFFFFFFFFu}, DwordCase{"d2", false, 0}, DwordCase{"d3", false, 0},
+        DwordCase{"d4", false, 0}, DwordCase{"d5", false, 0}, DwordCase{"d6", true, 0xFE}, DwordCase{"d7", true, 17}}) {
     std::uint32_t out = 77;
     config.GetDword(c.key, out);
     EXPECT_EQ(!ErrorPending(), c.ok) << c.key;
@@ -120,12 +120,25 @@ TEST_F(ConfigTest, MissingKeysAndThePendingTrace) {
   // Further lookups do nothing while the trace is pending, even for keys that exist.
   config.GetDword("Gfx/Width", width);
   EXPECT_EQ(width, 5u);
-  EXPECT_EQ(TakeLines(), std::vector<std::string>{"Nie można wczytać z konfiguracji klucza \"Gfx/Missing\" typu DWORD: Nie znaleziono klucza"_cp});
+  EXPECT_EQ(TakeLines(),
+            std::vector<std::string>{
+                "Nie można wczytać z konfiguracji klucza \"Gfx/Missing\" typu DWORD: Nie znaleziono klucza"_cp});
 
-  for (const auto& [type, lookup] : std::vector<std::pair<std::string, std::function<void()>>>{
-           {"string", [&] { std::string s; config.GetString("X", s); }},
-           {"int", [&] { std::int32_t i; config.GetInt("X", i); }},
-           {"bool", [&] { bool b; config.GetBool("X", b); }}}) {
+  for (const auto& [type, lookup] :
+       std::vector<std::pair<std::string, std::function<void()>>>{{"string",
+                                                                   [&] {
+                                                                     std::string s;
+                                                                     config.GetString("X", s);
+                                                                   }},
+                                                                  {"int",
+                                                                   [&] {
+                                                                     std::int32_t i;
+                                                                     config.GetInt("X", i);
+                                                                   }},
+                                                                  {"bool", [&] {
+                                                                     bool b;
+                                                                     config.GetBool("X", b);
+                                                                   }}}) {
     lookup();
     EXPECT_EQ(TakeLines(), std::vector<std::string>{"Nie można wczytać z konfiguracji klucza \"X\" typu "_cp + type +
                                                     ": Nie znaleziono klucza"});
@@ -184,7 +197,8 @@ TEST_F(ConfigTest, DuplicateKeysStopTheLoadButEarlierEntriesStay) {
   Config config("Gfx {\n  Width = 1\n  WIDTH = 2\n}\nafter = 3");
   auto lines = TakeLines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "(tvl2,3) znak 30 wiersz 4 kolumna 1: Klucz \"gfx/width\" już istnieje (lub ma taki sam hash)"_cp);
+  EXPECT_EQ(lines[2],
+            "(tvl2,3) znak 30 wiersz 4 kolumna 1: Klucz \"gfx/width\" już istnieje (lub ma taki sam hash)"_cp);
   std::uint32_t width = 0;
   config.GetDword("gfx/width", width);
   EXPECT_EQ(width, 1u);
@@ -222,6 +236,49 @@ TEST_F(ConfigTest, FileIsReadFromTheCurrentDirectory) {
 
   std::filesystem::current_path(previous);
   std::filesystem::remove_all(dir);
+}
+
+// Without a Config.tvl in the current directory the one beside the program is read; one
+// in the current directory still wins.
+TEST_F(ConfigTest, TheDefaultFileBesideTheProgramStandsInForAMissingOne) {
+  const auto root = std::filesystem::temp_directory_path() / ("qem-config-default-" + std::to_string(getpid()));
+  const auto work = root / "work", program = root / "bin";
+  std::filesystem::create_directories(work);
+  std::filesystem::create_directories(program);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(work);
+  const std::string beside = (program / "Config.tvl").string();
+
+  EXPECT_EQ(Config::FileToRead(program.string()), "Config.tvl");  // neither: the usual failure
+  std::ofstream(beside) << "Gfx { Width = 800 }\n";
+  EXPECT_EQ(Config::FileToRead(program.string()), beside);
+  EXPECT_EQ(Config::FileToRead(""), "Config.tvl");  // the program's place unknown
+  std::ofstream("Config.tvl") << "Gfx { Width = 1024 }\n";
+  EXPECT_EQ(Config::FileToRead(program.string()), "Config.tvl");
+
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(root);
+}
+
+// A byte-order mark before the text is skipped once; error positions count after it.
+TEST_F(ConfigTest, AByteOrderMarkAtTheStartIsSkipped) {
+  const std::string bom = "\xEF\xBB\xBF";
+  Config config(bom + "Gfx { Width = 800 }\n");
+  std::uint32_t width = 0;
+  config.GetDword("Gfx/Width", width);
+  EXPECT_FALSE(ErrorPending());
+  EXPECT_EQ(width, 800u);
+
+  Config broken(bom + "a = \"x\"y");
+  auto lines = TakeLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "(tvl2,2) znak 7 wiersz 1 kolumna 8: Polaczone elementy");
+
+  Config twice(bom + bom + "a = 1");  // only one is a mark; the second is part of the key
+  std::uint32_t a = 0;
+  twice.GetDword(bom + "a", a);
+  EXPECT_FALSE(ErrorPending());
+  EXPECT_EQ(a, 1u);
 }
 
 }  // namespace

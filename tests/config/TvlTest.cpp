@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 // Drives the reader the way its users do and writes what it met: values as <v>, "=",
@@ -43,8 +45,8 @@ TEST(TvlReader, Tokens) {
       {"3\n,4", "<3>|<><4>"},  // a separator belongs to the item on its own line only
       {"name{x=1}", "<name>{<x>=<1>}"},
       {"\"a b\" \"\"", "<a b><>"},
-      {"\"q{/c/}\"", "<q>"},                       // comments vanish inside strings too
-      {"ab{/x/}cd", "<abcd>"},                     // and inside bare words
+      {"\"q{/c/}\"", "<q>"},    // comments vanish inside strings too
+      {"ab{/x/}cd", "<abcd>"},  // and inside bare words
       {"{/c1/}{/c2/} x {/tail/}\n", "<x>|"},
       {"{\\41}{\\\"}{\\{}{\\}}{\\ }{\\a}", "<A\"{} a>"},
       {"a{\\7b}b", "<a{b>"},
@@ -119,6 +121,11 @@ TEST(TvlReader, Errors) {
       {"{\\", 1, 2},
       {"\"{\\4x}\"", 1, 4},
       {"a{/c/}\"", 2, 6},
+      // After a closing quote an escape is joined to the string like any other character;
+      // a comment in between changes nothing, a section brace is a delimiter.
+      {"\"a\"{\\41}", 2, 3},
+      {"\"a\"{/c/}{\\41}", 2, 3},
+      {"x \"a\"{\\\"}", 2, 5},
   };
   for (const ErrorCase& c : cases) {
     try {
@@ -137,7 +144,7 @@ TEST(TvlReader, ErrorLineAndColumn) {
     std::uint32_t offset, line, column;
   };
   const Case cases[] = {
-      {"abc", 0, 1, 1},     {"ab\r\ncd", 5, 2, 2}, {"a\n\nb", 3, 3, 1},
+      {"abc", 0, 1, 1},    {"ab\r\ncd", 5, 2, 2}, {"a\n\nb", 3, 3, 1},
       {"a\r\rb", 3, 3, 1}, {"a\n\r\nb", 4, 3, 1}, {"\n\r", 2, 3, 1},
   };
   for (const Case& c : cases) {
@@ -151,25 +158,34 @@ TEST(TvlReader, ErrorLineAndColumn) {
   EXPECT_EQ(tvl::Error(9, "", 0).Message(), "Nieznany blad");
 }
 
+// The error a call throws; none when it returns.
+template <typename Call>
+std::optional<tvl::Error> Thrown(Call call) {
+  try {
+    call();
+  } catch (const tvl::Error& error) {
+    return error;
+  }
+  return std::nullopt;
+}
+
 TEST(TvlReader, FailAtCurrentOrAtAKeptPosition) {
   tvl::Reader reader("mode 640 abc");
   std::string value;
   reader.ReadValue(value);
   const auto mark = reader.Position();
   reader.ReadValue(value);
-  try {
-    reader.Fail("bad", mark);
-  } catch (const tvl::Error& error) {
-    EXPECT_EQ(error.code, 3);
-    EXPECT_EQ(error.offset, 5u);
-    EXPECT_EQ(error.column, 6u);
-    EXPECT_EQ(error.Message(), "bad");
-  }
-  try {
-    reader.Fail("here");
-  } catch (const tvl::Error& error) {
-    EXPECT_EQ(error.offset, 9u);
-  }
+  const auto atMark = Thrown([&] { reader.Fail("bad", mark); });
+  ASSERT_TRUE(atMark.has_value());
+  EXPECT_EQ(atMark->code, 3);
+  EXPECT_EQ(atMark->offset, 5u);
+  EXPECT_EQ(atMark->column, 6u);
+  EXPECT_EQ(atMark->Message(), "bad");
+  const auto here = Thrown([&] { reader.Fail("here"); });
+  ASSERT_TRUE(here.has_value());
+  EXPECT_EQ(here->code, 3);
+  EXPECT_EQ(here->offset, 9u);
+  EXPECT_EQ(here->Message(), "here");
 }
 
 TEST(TvlReader, RawTextKeepsEverythingButCommentsAndEscapes) {

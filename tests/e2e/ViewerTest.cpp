@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "Common_Code/Cp1250.h"
@@ -56,8 +58,16 @@ std::vector<std::string> ReportLines(const Scratch& scratch) {
 // Starts the viewer on the sample and waits until the mesh is drawn.
 class Session {
  public:
-  explicit Session(const std::string& name, std::vector<std::string> args = {Sample().string()})
-      : scratch(name), viewer(scratch.Path(), args) {}
+  explicit Session(const std::string& name, std::vector<std::string> args = {Sample().string()},
+                   const std::function<void(const Scratch&)>& prepare = nullptr)
+      : scratch(name), viewer(Prepared(scratch, prepare), args) {}
+
+  // The scratch directory once prepare (when given) has changed it, before the program starts.
+  static const std::filesystem::path& Prepared(const Scratch& scratch,
+                                               const std::function<void(const Scratch&)>& prepare) {
+    if (prepare) prepare(scratch);
+    return scratch.Path();
+  }
 
   bool Open() {
     if (viewer.WaitForWindow().empty()) return false;
@@ -265,17 +275,73 @@ TEST(Viewer, EndAndHomeMoveThroughTime) {
   EXPECT_GT(back.Differences(end, 24, 0, 60, w, h - 60), 2000);
 }
 
+// Rows of white text (the console's ordinary replies) in [0, x1) x [y0, y1), top to
+// bottom: each with its first and last row and the leftmost and rightmost white column.
+struct TextRow {
+  int top, bottom, left, right;
+};
+std::vector<TextRow> WhiteRows(const Image& image, int x1, int y0, int y1) {
+  const auto white = [](Rgb c) { return c.r > 200 && c.g > 200 && c.b > 200; };
+  std::vector<TextRow> rows;
+  bool inRow = false;
+  for (int y = y0; y < y1; ++y) {
+    int left = x1, right = -1;
+    for (int x = 0; x < x1; ++x) {
+      if (white(image.At(x, y))) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+      }
+    }
+    if (right < 0) {
+      inRow = false;
+      continue;
+    }
+    if (!inRow) rows.push_back({y, y, left, right});
+    inRow = true;
+    TextRow& row = rows.back();
+    row.bottom = y;
+    row.left = std::min(row.left, left);
+    row.right = std::max(row.right, right);
+  }
+  return rows;
+}
+
+// "zażółć" typed on a Polish keyboard is echoed as six letters, as wide as the six plain
+// letters "zazolc" and drawn differently from them (the accents): not dropped, not
+// replaced by plain letters.
 TEST(Viewer, PolishLettersReachTheConsole) {
   Session session("polish");
   ASSERT_TRUE(session.Open()) << session.Diagnosis();
   Shell("setxkbmap pl");
   session.viewer.Key("grave");
-  const Image before = session.viewer.WindowShot();
+  session.viewer.Type("echo zazolc");
+  session.viewer.Key("Return");
   session.viewer.Type("echo zażółć");
   session.viewer.Key("Return");
-  const Image after = session.viewer.WindowShot();
+  std::this_thread::sleep_for(300ms);
+  const Image shot = session.viewer.WindowShot();
   Shell("setxkbmap us");
-  EXPECT_GT(after.Differences(before, 24, 0, 0, after.width, after.height / 2), 100);
+  // The replies are the two lowest white rows of the console's half, above the input line;
+  // the left part of the panel holds them (the mesh stays in the middle).
+  const auto rows = WhiteRows(shot, shot.width / 3, shot.height / 4, shot.height / 2);
+  ASSERT_GE(rows.size(), 2u);
+  const TextRow plain = rows[rows.size() - 2], polish = rows.back();
+  const int cell = (plain.right - plain.left + 1) / 6;
+  ASSERT_GT(cell, 3);
+  EXPECT_EQ(polish.left, plain.left);
+  EXPECT_LE(std::abs(polish.right - plain.right), cell / 2) << "plain ends at " << plain.right << ", Polish at "
+                                                            << polish.right;
+  const int height = plain.bottom - plain.top + 1;
+  int differences = 0;
+  for (int dy = -2; dy < height + 2; ++dy) {
+    for (int x = plain.left; x <= plain.right; ++x) {
+      const int a = std::clamp(plain.top + dy, 0, shot.height - 1);
+      const int b = std::clamp(polish.bottom - height + 1 + dy, 0, shot.height - 1);
+      const Rgb p = shot.At(x, a), q = shot.At(x, b);
+      if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 150) ++differences;
+    }
+  }
+  EXPECT_GT(differences, 10);
   session.viewer.Type("exit");
   session.viewer.Key("Return");
   EXPECT_EQ(session.viewer.WaitExit(10s), 0);
@@ -332,9 +398,15 @@ TEST_P(FatalStart, EndsWithTheMessageBoxAndTheReport) {
   const auto status = viewer.WaitExit(1s);
   ASSERT_TRUE(status.has_value()) << viewer.Stderr();
   EXPECT_EQ(*status, c.status);
+  EXPECT_NE(*status, 0);
   const auto lines = ReportLines(scratch);
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(lines.back().ends_with(c.lastLine)) << lines.back();
+  // Standard error holds the report block (in UTF-8) and the box's text.
+  const std::string err = viewer.Stderr();
+  EXPECT_NE(err.find("\nBłąd\n"), std::string::npos) << err;
+  EXPECT_NE(err.find(cp1250::ToUtf8(lines.back())), std::string::npos) << err;
+  EXPECT_NE(err.find("Szczegóły znajdują się na końcu pliku \"Errors.log\"."), std::string::npos) << err;
   if (!c.lineBefore.empty()) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_NE(std::find(lines.begin(), lines.end(), c.lineBefore), lines.end());
@@ -357,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Nie można wczytać z konfiguracji klucza \"Gfx/RefreshRate\" typu DWORD: Nie znaleziono klucza"_cp,
                   "Nie można wczytać konfiguracji trybu wyświetlania"_cp, kCancelled},
         // A load that cannot read its file ends the running program through its update step.
-        FatalCase{"missing_mesh", {"no-such-mesh.qem"}, "", "Nie mozna otworzyc pliku \"no-such-mesh.qem\"", "", 0},
+        FatalCase{"missing_mesh", {"no-such-mesh.qem"}, "", "Nie mozna otworzyc pliku \"no-such-mesh.qem\"", "", 1},
         FatalCase{"proportional_font", {"SAMPLE"},
                   "Gfx { Width = 1024; Height = 768; RefreshRate = 60; FullScreen = false\n"
                   "  Font { Name = \"DejaVu Sans\"; Height = 16; Bold = false } }\n",
@@ -389,6 +461,88 @@ TEST(Viewer, CancellingTheOpenDialogEndsSilently) {
   Shell("xdotool windowfocus --sync " + dialog + " 2>/dev/null; xdotool key Escape");
   EXPECT_EQ(viewer.WaitExit(10s), kCancelled);
   EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
+}
+
+// The open dialog starts in the current directory: a file name typed there is found.
+TEST(Viewer, TheOpenDialogStartsInTheCurrentDirectory) {
+  Scratch scratch("dialog_folder");
+  std::filesystem::copy_file(Sample(), scratch.Path() / "here.qem");
+  Viewer viewer(scratch.Path(), {});
+  const std::string dialog = viewer.WaitForWindowNamed("Otwórz siatkę", 20s);  // utf-8 literal
+  ASSERT_FALSE(dialog.empty());
+  Shell("xdotool windowfocus --sync " + dialog + " 2>/dev/null; xdotool type --delay 50 here.qem");
+  std::this_thread::sleep_for(500ms);
+  Shell("xdotool key Return");
+  // The dialog goes; then the main window comes up with the file's mesh.
+  for (int i = 0; i < 50 && !viewer.WaitForWindowNamed("Otwórz siatkę", 100ms).empty(); ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_FALSE(viewer.WaitForWindow().empty()) << viewer.Stderr();
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(viewer.Running()) << viewer.Stderr() << cp1250::ToUtf8(scratch.ReadFile("Errors.log"));
+  viewer.Key("grave");
+  viewer.Type("exit");
+  viewer.Key("Return");
+  EXPECT_EQ(viewer.WaitExit(10s), 0);
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "Errors.log"));
+}
+
+// When Errors.log cannot be written (here a directory stands in its place) the report
+// goes to standard error and the box says so.
+TEST(Viewer, AnUnwritableReportGoesToStandardError) {
+  Scratch scratch("unwritable_report");
+  std::filesystem::create_directory(scratch.Path() / "Errors.log");
+  Viewer viewer(scratch.Path(), {"a.qem", "b.qem"});
+  const std::string box = viewer.WaitForWindowNamed("QEM Viewer", 20s);
+  if (!box.empty()) Shell("xdotool windowfocus --sync " + box + " 2>/dev/null; xdotool key Return");
+  const auto status = viewer.WaitExit(10s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, kCancelled);
+  const std::string err = viewer.Stderr();
+  EXPECT_NE(err.find("] Za dużo parametrów\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("Nie można zapisać pliku \"Errors.log\"; szczegóły wypisano na standardowe wyjście błędów."),
+            std::string::npos)
+      << err;
+}
+
+// Without a Config.tvl in the current directory the default one beside the program is read.
+TEST(Viewer, StartsWithTheDefaultConfigurationBesideTheProgram) {
+  Session session("default_config", {Sample().string()},
+                  [](const Scratch& scratch) { std::filesystem::remove(scratch.Path() / "Config.tvl"); });
+  ASSERT_TRUE(session.Open()) << session.Diagnosis();
+  session.Command("exit");
+  EXPECT_EQ(session.viewer.WaitExit(10s), 0);
+  EXPECT_FALSE(std::filesystem::exists(session.scratch.Path() / "Errors.log"));
+}
+
+// A directory given as the mesh: a fatal end, said on standard error, with a failed status.
+TEST(Viewer, ADirectoryAsTheMeshEndsWithAFailedStatus) {
+  Scratch scratch("directory_mesh");
+  std::filesystem::create_directory(scratch.Path() / "mesh.qem");
+  Viewer viewer(scratch.Path(), {(scratch.Path() / "mesh.qem").string()});
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (viewer.Running() && std::chrono::steady_clock::now() < end) {
+    const std::string box = viewer.WaitForWindowNamed("QEM Viewer", 2s);
+    if (!box.empty()) Shell("xdotool windowfocus --sync " + box + " 2>/dev/null; xdotool key Return");
+    viewer.WaitExit(1s);
+  }
+  const auto status = viewer.WaitExit(1s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_NE(*status, 0);
+  const std::string err = viewer.Stderr();
+  EXPECT_NE(err.find("Wystąpił błąd i program musiał się zakończyć."), std::string::npos) << err;
+  EXPECT_NE(err.find("\nBłąd\n"), std::string::npos) << err;
+  EXPECT_FALSE(ReportLines(scratch).empty());
+}
+
+TEST(Viewer, NoDisplayAndNoArgumentSaysSo) {
+  Scratch scratch("nodisplay_dialog");
+  Viewer viewer(scratch.Path(), {}, {"DISPLAY="});
+  const auto status = viewer.WaitExit(20s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 255);  // as without a display and with a file
+  EXPECT_NE(viewer.Stderr().find("Brak ekranu: nie można pokazać okna wyboru pliku"), std::string::npos)
+      << viewer.Stderr();
 }
 
 TEST(Viewer, NoDisplayEndsWithAClearMessage) {
