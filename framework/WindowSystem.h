@@ -1,8 +1,9 @@
 #pragma once
 // The window-system interface: the one window, its message queue, the cursor, the mouse
 // capture, the keyboard snapshot, the display modes and the message box, as the framework,
-// the application, the console and input use them. Two backends: SDL2 (SdlWindowSystem.h)
-// and a scripted fake for tests (FakeWindowSystem.h).
+// the application, the console and input use them. Three backends: SDL2 (SdlWindowSystem.h),
+// a scripted fake for tests (FakeWindowSystem.h) and an off-screen one with no display
+// (OffscreenWindowSystem.h).
 //
 // Messages are our own, with the numbers and parameter packing of the Windows messages the
 // program was designed around (WM_SIZE with its size kinds, WM_KEYDOWN with VK codes,

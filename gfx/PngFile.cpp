@@ -1,12 +1,12 @@
 #include "gfx/PngFile.h"
 
 #include <spng.h>
+#include <zlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -50,6 +50,12 @@ bool WritePngFile(const std::string& path, unsigned width, unsigned height, cons
     return false;
   }
   spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+  // One filter (each row against the one above) and run-length matching: the pictures are
+  // flat background, smooth colour and thin lines, for which this is 2.3 times faster to
+  // encode than trying every filter with the general matcher, at about a third more bytes
+  // (a movie of a hundred frames was mostly spent compressing).
+  spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP);
+  spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_STRATEGY, Z_RLE);
   spng_ihdr ihdr{};
   ihdr.width = width;
   ihdr.height = height;

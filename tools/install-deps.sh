@@ -9,8 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang
   libsdl2-dev libx11-dev libepoxy-dev libfreetype-dev libfontconfig-dev libgtk-3-dev
-  libfast-float-dev libglm-dev libspng-dev
-  libgl1-mesa-dri libglx-mesa0 libegl-mesa0
+  libfast-float-dev libglm-dev libspng-dev zlib1g-dev
+  libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl-dev
   fontconfig fonts-dejavu-core
   xvfb xauth xfonts-base xdotool x11-utils x11-xkb-utils imagemagick openbox
   python3 python3-numpy python3-gmsh python3-meshio python3-h5py
