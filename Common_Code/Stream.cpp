@@ -1,5 +1,10 @@
 #include "Common_Code/Stream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 
 #include "Common_Code/Cp1250.h"
@@ -74,6 +79,61 @@ void File::Tell(std::int32_t& out) {
 }
 
 bool File::IsEof() { return std::feof(file) != 0; }
+
+InputFile::~InputFile() {
+  if (fd >= 0) ::close(fd);
+}
+
+bool InputFile::Open(std::string_view path) {
+  const std::string name(path);
+  fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd < 0) {
+    // Opened by its own bytes, named in the message's code page.
+    ErrorRaise("Nie mozna otworzyc pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
+    return false;
+  }
+  // A regular file never makes read wait for a writer; the flag only kept the open from
+  // blocking on a FIFO. Clear it so that reads behave as on any file.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+std::size_t InputFile::Read(void* buffer, std::size_t capacity) {
+  if (fd < 0 || failed || ErrorPending()) return 0;
+  std::size_t done = 0;
+  while (done < capacity) {
+    const ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, capacity - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n == 0 && delivered + done < size)) {
+      failed = true;
+      ErrorRaise("Nie mozna odczytac z pliku", ERROR_FILE_LINE);
+      return 0;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  delivered += done;
+  return done;
+}
+
+std::size_t InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t capacity) {
+  if (fd < 0) return 0;
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, capacity, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+  }
+}
+
+void AddCannotReadText(std::string_view path) {
+  ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + cp1250::PathText(path) + "\"", ERROR_FILE_LINE);
+}
 
 void ReadWholeFile(std::string_view path, std::string& out) {
   const std::string name(path);

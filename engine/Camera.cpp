@@ -94,7 +94,8 @@ void OnMouseMove(int dx, int dy) {
     } else {
       state.rotationY = WrapAngle(state.rotationY - static_cast<float>(dx) * kDragStep);
     }
-    GenerateClipBuffers();
+    // Rebuilt once before the next frame is drawn, however many moves arrive until then.
+    state.sectionDirty = true;
     RefreshStatus();
   } else if (state.rightDrag) {
     MoveClipPlane(dx, dy);

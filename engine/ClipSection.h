@@ -2,8 +2,8 @@
 // The clip plane and the cross-section. The plane stays fixed relative to the camera
 // (state.clipPlane, world coordinates; the device keeps the side where its value is >= 0),
 // moved along the view axis by the right-button drag. GenerateClipBuffers cuts every
-// element of the octree nodes the plane crosses, orders each element's cut points into a
-// convex polygon, and writes the section's vertex buffer, its fan triangles and its
+// element the plane crosses (found through the document's SectionIndex), orders each
+// element's cut points into a convex polygon, and writes the section's vertex buffer, its fan triangles and its
 // outline into device buffers that only grow. RecolourSection rewrites the colours when
 // the display time changes. Main thread only; failures go to the global error trace.
 //
@@ -20,8 +20,13 @@
 namespace engine {
 
 // The cut of the document by plane P (model coordinates, normalised): per element one
-// polygon of its distinct cut points (tolerance tol) in angular order around s, as a fan of
-// triangles and a closed outline. The arrays are cleared first. Main thread only (it keeps
+// polygon of its cut points in angular order around s, as a fan of triangles and a closed
+// outline. A cut point is either a vertex the plane passes through (source vertexA ==
+// vertexB, fraction 0) or the crossing of an edge between two vertices on opposite sides
+// (vertexA < vertexB, fraction from vertexA), computed from the edge's lower-numbered end
+// so that every element sharing the edge gets the same bits: neighbouring polygons share
+// their corners exactly and the section has no cracks. Points are merged only when they are
+// the same point of the mesh. The arrays are cleared first. Main thread only (it keeps
 // working memory between calls).
 struct SectionGeometry {
   std::vector<Vec3> positions;
@@ -30,26 +35,34 @@ struct SectionGeometry {
   std::vector<std::uint32_t> outline;    // 2 indices each
 };
 // threads 2 lets a second thread cut half of a large section (the result is the same).
-void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P,
-                 const Vec3& s, float tol, SectionGeometry& out, int threads = 1);
+void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P, const Vec3& s,
+                 SectionGeometry& out, int threads = 1);
 
-// index made for document (kept when it already is).
+// index made for document (kept when it already is). Independent of the octree: the
+// elements are sorted by the Morton code of their centres and grouped in boxes.
 void BuildSectionIndex(const qem::Document& document, SectionIndex& index);
 
 // state.clipPlane expressed in the mesh's own coordinates (the world rotation undone),
 // normalised.
 Plane ModelClipPlane();
 
-// Rebuilds the section for the current rotation, plane and display time. Failures: the
-// create or lock message of the buffer concerned, then this function's location.
+// Rebuilds the section for the current rotation, plane and display time, and clears
+// state.sectionDirty. Failures: the create or lock message of the buffer concerned, then
+// this function's location (file Engine).
 void GenerateClipBuffers();
+
+// The rebuild of a drag: GenerateClipBuffers when state.sectionDirty is set, else nothing.
+// Drag steps only mark the section dirty; the engine calls this once before drawing a
+// frame, so a burst of mouse moves costs one rebuild, with the picture the last move
+// asks for.
+void RebuildDirtySection();
 
 // Rewrites the section's colours for state.displayTime. A failed lock records "Nie można
 // zablokować bufora wierzchołków obcięcia 1" only.
 void RecolourSection();
 
 // The right-button drag step: clipDistance moves by (dx + dy) / 1000 within [-sqrt 3,
-// sqrt 3], then the section is rebuilt and the status refreshed.
+// sqrt 3], the section is marked dirty (RebuildDirtySection) and the status refreshed.
 void MoveClipPlane(int dx, int dy);
 
 // clipDistance copied into clipPlane, the plane normalised.

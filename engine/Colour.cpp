@@ -1,6 +1,5 @@
 #include "engine/Colour.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace engine {
@@ -58,31 +57,12 @@ std::uint32_t ValueColour(float value, float valueMin, float valueMax) {
 }
 
 ValueSampler::ValueSampler(const qem::Document& document, float t) {
-  const auto& frames = document.frames;
-  const std::size_t count = frames.size();
-  if (count == 0) return;  // nothing to sample; never asked for values then
-  if (t < document.timeMin) {
-    a = frames.front().values.data();
-    return;
-  }
-  if (t >= document.timeMax || count == 1) {
-    a = frames.back().values.data();
-    return;
-  }
-  std::size_t k = 0;
-  if (t == t && count > 2) {
-    const auto first = frames.begin() + 1;
-    const auto last = frames.begin() + static_cast<std::ptrdiff_t>(count - 1);
-    const auto after = std::upper_bound(first, last, t, [](float time, const qem::TimeFrame& frame) {
-      return time < frame.time;
-    });
-    k = static_cast<std::size_t>(after - frames.begin()) - 1;
-  }
-  const qem::TimeFrame& from = frames[k];
-  const qem::TimeFrame& to = frames[k + 1];
-  a = from.values.data();
-  b = to.values.data();
-  f = (t - from.time) / (to.time - from.time);
+  if (document.frames.empty()) return;  // nothing to sample; never asked for values then
+  const qem::Document::FrameInterval at = document.IntervalAt(t);
+  a = document.frames[at.first].values.data();
+  if (at.single) return;
+  b = document.frames[at.first + 1].values.data();
+  f = at.f;
   single = false;
 }
 

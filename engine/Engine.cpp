@@ -56,9 +56,10 @@ void Engine::OnDeviceRestore() {
 
 void Engine::OnDeviceLost() {}
 
-void Engine::OnUpdate() { UpdateAt(frame::GetTime(), frame::GetElapsed()); }
+namespace {
 
-void Engine::UpdateAt(float now, float elapsed) {
+// One update step at frame time now, elapsed seconds after the last.
+void Update(float now, float elapsed) {
   Profiler::Begin("Engine");
   if (!state.documentReady && now > state.statusClock + 0.2f) {
     RefreshStatus();
@@ -74,14 +75,28 @@ void Engine::UpdateAt(float now, float elapsed) {
   }
   if (!ErrorPending()) StepTimeBy(elapsed);
   Profiler::End();
+}
+
+}  // namespace
+
+void Engine::OnUpdate() {
+  Update(frame::GetTime(), frame::GetElapsed());
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }
 
+// A caller with its own clock (tests, qem-render) reports a failure itself: no location line
+// of the update step here.
+void Engine::UpdateAt(float now, float elapsed) { Update(now, elapsed); }
+
 void Engine::OnDraw() {
   Profiler::Begin("Engine");
-  DrawScene();
-  DrawStatus();
-  DrawLegend();
+  // The drags since the last frame only marked the section: it is rebuilt once, here.
+  RebuildDirtySection();
+  if (!ErrorPending()) {
+    DrawScene();
+    DrawStatus();
+    DrawLegend();
+  }
   Profiler::End();
   if (ErrorPending()) ERROR_ADD_LOCATION();
 }

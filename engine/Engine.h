@@ -40,8 +40,8 @@ class Engine final : public frame::FrameObject {
   // Once per update step (inside the application's "Update" section): the status refresh
   // while loading, the first build, the display time.
   void OnUpdate();
-  // Once per frame, after the clear and inside the scene: the mesh, the section, the
-  // status texts, the legend.
+  // Once per frame, after the clear and inside the scene: the section rebuilt when a drag
+  // marked it, then the mesh, the section, the status texts, the legend.
   void OnDraw();
   // The clear colour: "Engine/BkgColor", opaque black when missing or malformed; read on
   // every call.
@@ -58,7 +58,8 @@ class Engine final : public frame::FrameObject {
   // wrong argument counts Fail on the reader (tvl::Error).
   bool HandleCommand(const std::string& name, tvl::Reader& reader);
 
-  // OnUpdate with the frame clock's time given (tests).
+  // OnUpdate's step with the time given, for callers with their own clock (tests,
+  // qem-render); it adds no location line of its own (the viewer's report names OnUpdate).
   void UpdateAt(float now, float elapsed);
 };
 

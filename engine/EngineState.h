@@ -5,6 +5,7 @@
 // are a freshly started program's. Tests may set fields directly and put everything back
 // with ResetState.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,21 +45,26 @@ struct ProbeWeight {
   float weight = 0;
 };
 
-// The octree of a document flattened for the section's walk, made once per document: the
-// nodes in breadth-first order (the eight children of a node next to each other) and, per
-// node, its elements as compact bounding spheres beside the element pointers, so that the
-// walk reads contiguous memory and rejects elements far from the plane without touching
-// them.
+// The elements of a document arranged for the section's search, made once per document:
+// every element in the Morton order of its centre (elements near each other in space lie
+// near each other in the arrays), a tetrahedron with its four vertex numbers beside it so
+// that the search reads no element record; the entries in buckets of kSectionBucket with
+// the bounding box of their vertices, and the buckets in groups of kSectionBucket with a
+// box each. A plane rejects whole groups and buckets by their boxes and single elements by
+// the plane's values at their vertices, reading contiguous memory throughout.
+inline constexpr std::uint32_t kSectionBucket = 32;
 struct SectionIndex {
-  struct Node {
-    qem::Box box;
-    std::uint32_t firstChild = 0;  // 0: no children (the root is never a child)
-    std::uint32_t begin = 0, end = 0;  // the node's entries in spheres / elements
+  struct Box {
+    float cx = 0, cy = 0, cz = 0;  // centre
+    float ex = 0, ey = 0, ez = 0;  // half extents (infinite: never rejected)
   };
+  // corners[0] of an entry that is not a plain tetrahedron: its element's own lists count.
+  static constexpr std::uint32_t kNotTetrahedron = 0xFFFFFFFFu;
   const qem::Document* document = nullptr;
-  std::vector<Node> nodes;
-  std::vector<float> spheres;  // centre x, y, z and radius per entry
+  std::vector<std::array<std::uint32_t, 4>> corners;  // ascending vertex numbers per entry
   std::vector<const qem::Element*> elements;
+  std::vector<Box> buckets;  // bucket k: entries k x kSectionBucket on
+  std::vector<Box> groups;   // group k: buckets k x kSectionBucket on
 };
 
 struct State {
@@ -97,6 +103,9 @@ struct State {
   std::uint32_t clipVertexCount = 0;
   std::uint32_t clipTriangleCount = 0;
   std::uint32_t clipLineCount = 0;
+  // Set by the drag steps, cleared by every section build: the section no longer matches
+  // the rotation or the plane (RebuildDirtySection).
+  bool sectionDirty = false;
 
   // Lifecycle.
   std::string documentPath;

@@ -192,7 +192,7 @@ PickResult Pick(int x, int y, unsigned width, unsigned height) {
   if (state.sectionShown && state.clipIndexBuffer && state.clipVertexBuffer) {
     const Plane P = ModelClipPlane();
     SectionGeometry geometry;
-    CutDocument(state.sectionIndex, *document, P, Vec3{-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), geometry);
+    CutDocument(state.sectionIndex, *document, P, Vec3{-P.a, -P.b, -P.c}, geometry);
     for (std::size_t k = 0; k + 2 < geometry.triangles.size(); k += 3) {
       const std::uint32_t i[3] = {geometry.triangles[k], geometry.triangles[k + 1], geometry.triangles[k + 2]};
       D3DXVECTOR3 corners[3];

@@ -8,6 +8,7 @@
 #include "Common_Code/ErrorTrace.h"
 #include "engine/Camera.h"
 #include "engine/Colour.h"
+#include "engine/EngineLocation.h"
 #include "engine/EngineState.h"
 #include "framework/FrameObject.h"
 
@@ -101,7 +102,7 @@ void GenerateEdgeBuffers() {
       }
     }
   }
-  if (ErrorPending()) ERROR_ADD_LOCATION();
+  if (ErrorPending()) ENGINE_ADD_LOCATION();
 }
 
 void RecolourEdges() {

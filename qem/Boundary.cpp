@@ -81,7 +81,6 @@ std::uint64_t DegenerateKey(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 }
 
 constexpr std::size_t kCancelEvery = 4096;
-constexpr std::uint32_t kDegenerate = 0xFFFFFFFFu;  // a slot for a triangle with a repeated number
 
 }  // namespace
 
@@ -109,56 +108,62 @@ void FindBoundaryInOctree(Document& doc, LoadControl& control) {
 }
 
 void FindBoundary(Document& doc, LoadControl& control) {
-  control.ResetProgress(static_cast<std::uint32_t>(doc.elements.size()));
+  const std::size_t elementCount = doc.elements.size();
+  control.ResetProgress(static_cast<std::uint32_t>(elementCount));
   const std::uint32_t vertexCount = doc.VertexCount();
+  // The four passes share the count from 0 to the element count: pass k (0..3), `done`
+  // of `of` items through it, stands at (k + done / of) / 4 of the way.
+  auto progress = [&](std::uint64_t pass, std::uint64_t done, std::uint64_t of) {
+    const std::uint64_t n = elementCount;
+    control.SetProgress(static_cast<std::uint32_t>((pass * n + (of ? done * n / of : 0)) / 4));
+  };
 
   // Pass 1: how many faces each smallest vertex number heads.
   std::vector<std::uint32_t, BigAllocator<std::uint32_t>> start(std::size_t{vertexCount} + 1, 0);
   bool anyDegenerate = false;
-  std::size_t triangleCount = 0;
   std::size_t e = 0;
   for (const Element& element : doc.elements) {
     for (const Triangle& t : element.triangles) {
       std::uint32_t x, y, z;
       Sort3(t, x, y, z);
-      ++triangleCount;
       if (x < y && y < z) {
         ++start[x + 1];
       } else {
         anyDegenerate = true;
       }
     }
-    if (++e % kCancelEvery == 0 && control.Cancelled()) return;
+    if (++e % kCancelEvery == 0) {
+      progress(0, e, elementCount);
+      if (control.Cancelled()) return;
+    }
   }
   for (std::size_t v = 0; v < vertexCount; ++v) start[v + 1] += start[v];
   const std::size_t faceCount = start[vertexCount];
 
-  // Pass 2: the faces, grouped by smallest vertex, in element order within a group.
+  // Pass 2: the faces, grouped by smallest vertex, in element order within a group. A
+  // triangle's place among them is found again in pass 4 by the same walk, so no array
+  // per triangle is kept.
   std::vector<Face, UninitAllocator<Face>> faces(faceCount);
-  // Each triangle's place among the faces, in triangle order, for pass 4.
-  std::vector<std::uint32_t, UninitAllocator<std::uint32_t>> slots(triangleCount);
   std::vector<std::uint32_t, BigAllocator<std::uint32_t>> cursor(start.begin(), start.end() - 1);
   e = 0;
-  std::size_t g = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
     for (const Triangle& t : element.triangles) {
       std::uint32_t x, y, z;
       Sort3(t, x, y, z);
-      if (x < y && y < z) {
-        slots[g++] = cursor[x];
-        faces[cursor[x]++] = {y, z, owner};
-      } else {
-        slots[g++] = kDegenerate;
-      }
+      if (x < y && y < z) faces[cursor[x]++] = {y, z, owner};
     }
-    if (++e % kCancelEvery == 0 && control.Cancelled()) return;
+    if (++e % kCancelEvery == 0) {
+      progress(1, e, elementCount);
+      if (control.Cancelled()) return;
+    }
   }
 
   // Pass 3: a face is inner when another element has the same one.
   std::vector<std::uint8_t, BigAllocator<std::uint8_t>> inner(faceCount, 0);
   std::vector<std::uint32_t> order;
   for (std::size_t v = 0; v < vertexCount; ++v) {
+    if (v % kCancelEvery == 0) progress(2, v, vertexCount);
     const std::size_t first = start[v], last = start[v + 1];
     if (last - first < 2) continue;
     if (last - first <= 16) {
@@ -225,29 +230,27 @@ void FindBoundary(Document& doc, LoadControl& control) {
   }
 
   // Pass 4: the answer for every triangle, in element and triangle order.
+  std::copy(start.begin(), start.end() - 1, cursor.begin());
   e = 0;
-  g = 0;
   for (const Element& element : doc.elements) {
     const auto owner = static_cast<std::uint32_t>(e);
     for (const Triangle& t : element.triangles) {
-      const std::uint32_t slot = slots[g++];
-      bool shared;
-      if (slot != kDegenerate) {
-        shared = inner[slot] != 0;
-      } else {
-        std::uint32_t x, y, z;
-        Sort3(t, x, y, z);
-        shared = holders.find(DegenerateKey(x, y, z))->second.OtherThan(owner);
-      }
+      std::uint32_t x, y, z;
+      Sort3(t, x, y, z);
+      const bool shared =
+          x < y && y < z ? inner[cursor[x]++] != 0 : holders.find(DegenerateKey(x, y, z))->second.OtherThan(owner);
       if (!shared) {
         doc.boundaryTriangles.push_back(&t);
         doc.boundaryElements.push_back(&element);
       }
     }
-    ++e;
-    control.Advance();
-    if (control.Cancelled()) return;
+    if (++e % kCancelEvery == 0) progress(3, e, elementCount);
+    if (control.Cancelled()) {
+      progress(3, e, elementCount);
+      return;
+    }
   }
+  control.SetProgress(static_cast<std::uint32_t>(elementCount));
 }
 
 }  // namespace qem

@@ -13,9 +13,11 @@
 // that margin is positive and the positions finite (tests and the fuzzer hold the two to
 // that), and is kept as the reference.
 //
-// Both run on the loading thread after the octree is built. Progress: 0 / element count,
-// one per element done. A cancellation stops after the element being processed, with the
-// arrays holding what was found up to then.
+// Both run on the loading thread once the document is prepared (FindBoundary needs no
+// octree: the loader runs it beside the octree's build). Progress: 0 / element count;
+// FindBoundary's passes (counting, grouping, matching, answering) move the count through
+// the whole stage, FindBoundaryInOctree counts one per element done. A cancellation stops after the element being
+// processed, with the arrays holding what was found up to then.
 
 #include "qem/Document.h"
 #include "qem/LoadControl.h"

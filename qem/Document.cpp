@@ -4,18 +4,26 @@
 
 namespace qem {
 
-Document::~Document() {
+Document::~Document() { Clear(); }
+
+void Document::Clear() {
   // The octree first: its lists point at elements.
   octree.reset();
-  frames.clear();
+  boundaryTriangles = {};
+  boundaryElements = {};
+  frames = {};
   elements.clear();
-  vertices.clear();
+  vertices = {};
+  triangleStore.Clear();
+  indexStore.Clear();
+  boundsMin = boundsMax = centre = {};
+  scale = valueMin = valueMax = timeMin = timeMax = epsilon = 0;
 }
 
-float Document::ValueAt(std::uint32_t vertex, float t) const {
+Document::FrameInterval Document::IntervalAt(float t) const {
   const std::size_t count = frames.size();
-  if (t < timeMin) return frames.front().values[vertex];
-  if (t >= timeMax || count == 1) return frames.back().values[vertex];
+  if (t < timeMin) return {0, 0, true};
+  if (t >= timeMax || count == 1) return {count - 1, 0, true};
   // k: the last inner frame (1 .. count-2) whose time is not after t, or 0. Frame times
   // strictly increase in a loaded document, so a binary search finds what a scan would.
   std::size_t k = 0;
@@ -29,10 +37,15 @@ float Document::ValueAt(std::uint32_t vertex, float t) const {
   }
   const TimeFrame& a = frames[k];
   const TimeFrame& b = frames[k + 1];
-  const float f = (t - a.time) / (b.time - a.time);
-  const float va = a.values[vertex];
-  const float vb = b.values[vertex];
-  return va * (1 - f) + f * vb;
+  return {k, (t - a.time) / (b.time - a.time), false};
+}
+
+float Document::ValueAt(std::uint32_t vertex, float t) const {
+  const FrameInterval at = IntervalAt(t);
+  const float va = frames[at.first].values[vertex];
+  if (at.single) return va;
+  const float vb = frames[at.first + 1].values[vertex];
+  return va * (1 - at.f) + at.f * vb;
 }
 
 }  // namespace qem

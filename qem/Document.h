@@ -249,6 +249,9 @@ class Document {
   Arena<Triangle> triangleStore;
   Arena<std::uint32_t> indexStore;
 
+  // Back to an empty document, its memory given back (a load that failed or starts again).
+  void Clear();
+
   std::uint32_t VertexCount() const { return static_cast<std::uint32_t>(vertices.size()); }
 
   // The value of vertex at time t, linear between the two frames around t; the first
@@ -256,10 +259,24 @@ class Document {
   // (at least one frame, vertex below VertexCount()).
   float ValueAt(std::uint32_t vertex, float t) const;
 
+  // Where time t falls among the frames, for ValueAt and for samplers of every vertex at
+  // one time: the value at t is frames[first]'s value times (1 - f) plus f times
+  // frames[first + 1]'s, or frames[first]'s alone when single. Needs at least one frame.
+  struct FrameInterval {
+    std::size_t first = 0;
+    float f = 0;
+    bool single = true;
+  };
+  FrameInterval IntervalAt(float t) const;
+
   // epsilon in normalised units: the margin to use on normalised positions (the search
   // box of a triangle, the cross-section's point tolerance). epsilon itself is in file
   // units and would be far too large or too small there.
-  float NormalisedEpsilon() const { return scale != 0 ? epsilon / scale : 0.0f; }
+  // Taken in double: a mesh of tiny extents has an epsilon below the float range's normal
+  // numbers.
+  float NormalisedEpsilon() const {
+    return scale != 0 ? static_cast<float>(static_cast<double>(epsilon) / scale) : 0.0f;
+  }
 };
 
 }  // namespace qem

@@ -19,8 +19,12 @@ struct LoadControl {
   std::atomic<std::uint32_t> progressCount{0};
   std::atomic<std::uint32_t> progressTotal{0};
   std::atomic<bool> cancelRequested{false};
+  // A step run beside the others on a control of its own stops with this one too.
+  const LoadControl* follows = nullptr;
 
-  bool Cancelled() const { return cancelRequested.load(std::memory_order_acquire); }
+  bool Cancelled() const {
+    return cancelRequested.load(std::memory_order_acquire) || (follows && follows->Cancelled());
+  }
   void Cancel() { cancelRequested.store(true, std::memory_order_release); }
 
   void ResetProgress(std::uint32_t total = 0) {
@@ -30,6 +34,7 @@ struct LoadControl {
   void Advance() {
     progressCount.store(progressCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
+  void SetProgress(std::uint32_t count) { progressCount.store(count, std::memory_order_relaxed); }
 };
 
 }  // namespace qem

@@ -1,7 +1,10 @@
 #include "qem/Loader.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -80,10 +83,20 @@ void LoaderThread() {
   s.running = false;
 }
 
-}  // namespace
+// A failed allocation anywhere in the steps ends the load like any other failure, with
+// the memory taken so far given back; the steps themselves hold nothing that a thrown
+// std::bad_alloc would leave inconsistent beyond the document, which is emptied.
+template <class Steps>
+void WithoutMemoryFailures(Document& document, LoadControl& control, const Steps& steps) {
+  try {
+    steps();
+  } catch (const std::bad_alloc&) {
+    document.Clear();
+    control.trace.Raise(kOutOfMemoryText, "", 0);
+  }
+}
 
-void RunLoadAfterReading(Document& document, LoadControl& control,
-                         const std::function<void(std::int32_t)>& onStage) {
+void RunStagesAfterReading(Document& document, LoadControl& control, const std::function<void(std::int32_t)>& onStage) {
   auto go = [&] { return !control.trace.IsPending() && !control.Cancelled(); };
   auto stage = [&](std::int32_t value) {
     if (onStage) onStage(value);
@@ -93,20 +106,76 @@ void RunLoadAfterReading(Document& document, LoadControl& control,
     ValidateDocument(document, control);
   }
   if (go()) PrepareDocument(document, control);
-  if (go()) {
-    stage(kStageOctree);
-    BuildOctree(document, control);
+  if (!go()) return;
+  stage(kStageOctree);
+  // The boundary search needs no octree: it runs beside the octree's build on the second
+  // core, on a control of its own that stops with this one. The two write different parts
+  // of the document and only read the rest, so the result is the one of one thread.
+  LoadControl side;
+  side.follows = &control;
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false, outOfMemory = false;
+  std::thread beside;
+  try {
+    beside = std::thread([&] {
+      try {
+        FindBoundary(document, side);
+      } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+      }
+      std::lock_guard guard(lock);
+      done = true;
+      finished.notify_one();
+    });
+  } catch (const std::system_error&) {
+    // No second thread: the same steps one after the other.
   }
+  if (!beside.joinable()) {
+    BuildOctree(document, control);
+    if (go()) {
+      stage(kStageBoundary);
+      FindBoundary(document, control);
+    }
+    return;
+  }
+  struct Join {
+    std::thread& thread;
+    LoadControl& side;
+    ~Join() {
+      // An octree that ran out of memory leaves by an exception: the search stops too.
+      if (!thread.joinable()) return;
+      side.Cancel();
+      thread.join();
+    }
+  } join{beside, side};
+  BuildOctree(document, control);
   if (go()) {
     stage(kStageBoundary);
-    FindBoundary(document, control);
+    control.ResetProgress(side.progressTotal.load(std::memory_order_relaxed));
+    std::unique_lock wait(lock);
+    while (!done) {
+      control.SetProgress(side.progressCount.load(std::memory_order_relaxed));
+      finished.wait_for(wait, std::chrono::milliseconds(20));
+    }
+    control.SetProgress(side.progressCount.load(std::memory_order_relaxed));
+  } else {
+    side.Cancel();
   }
+  beside.join();
+  if (outOfMemory) throw std::bad_alloc();
+}
+
+}  // namespace
+
+void RunLoadAfterReading(Document& document, LoadControl& control, const std::function<void(std::int32_t)>& onStage) {
+  WithoutMemoryFailures(document, control, [&] { RunStagesAfterReading(document, control, onStage); });
 }
 
 void RunLoad(const std::string& path, Document& document, LoadControl& control,
              const std::function<void(std::int32_t)>& onStage) {
   if (onStage) onStage(kStageReading);
-  LoadDocument(path, &document, control);
+  WithoutMemoryFailures(document, control, [&] { LoadDocument(path, &document, control); });
   RunLoadAfterReading(document, control, onStage);
 }
 
@@ -195,7 +264,7 @@ std::string FormatLoadStatus(std::int32_t stage, std::uint32_t count, std::uint3
   if (count != 0) {
     text += " (";
     if (total != 0) {
-      text += ToText(static_cast<std::uint32_t>(count * 100u) / total);
+      text += ToText(static_cast<std::uint32_t>(std::uint64_t{count} * 100u / total));
       text += "%)";
     } else {
       text += ToText(count);

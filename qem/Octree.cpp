@@ -34,7 +34,7 @@ std::unique_ptr<OctreeNode> MakeChild(const OctreeNode& parent, int i, float pad
 // children followed by those that stay. The lists of the finished nodes hold the element
 // pointers in the order the elements arrived, as one list moved down node by node would.
 struct Build {
-  const std::vector<Element*>& elements;
+  const ElementList& elements;
   std::vector<Box, UninitAllocator<Box>> boxes;
   std::vector<std::uint32_t, UninitAllocator<std::uint32_t>> order;
   std::vector<std::uint32_t, UninitAllocator<std::uint32_t>> scratch;
@@ -43,7 +43,7 @@ struct Build {
 
   void Keep(OctreeNode& node, std::size_t first, std::size_t last) const {
     node.elements.reserve(last - first);
-    for (std::size_t i = first; i < last; ++i) node.elements.push_back(elements[order[i]]);
+    for (std::size_t i = first; i < last; ++i) node.elements.push_back(&elements[order[i]]);
   }
 
   void Split(OctreeNode& node, std::size_t first, std::size_t last) {
@@ -135,19 +135,18 @@ void BuildOctree(Document& doc, LoadControl& control) {
   OctreeNode& node = *root;
   doc.octree = std::move(root);
 
-  std::vector<Element*> elements;
-  elements.reserve(doc.elements.size());
-  doc.elements.ForEach([&](Element& element) { elements.push_back(&element); });
-  const std::size_t n = elements.size();
-  Build build{elements, {}, {}, {}, {}, control};
+  const std::size_t n = doc.elements.size();
+  Build build{doc.elements, {}, {}, {}, {}, control};
   build.boxes.resize(n);
   build.order.resize(n);
   build.scratch.resize(n);
   build.target.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    build.boxes[i] = ElementBox(doc, *elements[i]);
+  std::size_t i = 0;
+  doc.elements.ForEach([&](const Element& element) {
+    build.boxes[i] = ElementBox(doc, element);
     build.order[i] = static_cast<std::uint32_t>(i);
-  }
+    ++i;
+  });
   build.Split(node, 0, n);
 }
 

@@ -24,17 +24,19 @@ void Bounds(const Document& doc, Float3& lo, Float3& hi) {
   }
 }
 
-float LargestHalfExtent(const Float3& lo, const Float3& hi) {
+float LargestExtent(const Float3& lo, const Float3& hi) {
   const float ex = hi.x - lo.x, ey = hi.y - lo.y, ez = hi.z - lo.z;
-  return 0.5f * std::max(ex, std::max(ey, ez));
+  return std::max(ex, std::max(ey, ez));
 }
+
+constexpr std::size_t kProgressEvery = 4096;
 
 std::string Number(std::size_t n) { return ToText(static_cast<std::uint32_t>(n)); }
 
 }  // namespace
 
 void ValidateDocument(const Document& doc, LoadControl& control) {
-  control.ResetProgress();
+  control.ResetProgress(static_cast<std::uint32_t>(doc.elements.size()));
   auto fail = [&](const std::string& message) { control.trace.Raise(message, "", 0); };
 
   if (doc.elements.empty()) return fail("Siatka musi mieć conajmniej jeden element"_cp);
@@ -60,8 +62,12 @@ void ValidateDocument(const Document& doc, LoadControl& control) {
         }
       }
     }
-    ++i;
+    if (++i % kProgressEvery == 0) {
+      control.SetProgress(static_cast<std::uint32_t>(i));
+      if (control.Cancelled()) return;  // a large mesh takes a while; closing need not wait
+    }
   }
+  control.SetProgress(static_cast<std::uint32_t>(i));
 
   if (doc.frames.empty()) return fail("Nie ma ani jednej klatki"_cp);
   for (i = 0; i < doc.frames.size(); ++i) {
@@ -88,29 +94,33 @@ void ValidateDocument(const Document& doc, LoadControl& control) {
   // range likewise.
   Float3 lo, hi;
   Bounds(doc, lo, hi);
-  const float half = LargestHalfExtent(lo, hi);
-  if (half == 0) return fail("Siatka ma zerowe wymiary"_cp);
-  if (!std::isfinite(half * 2) || !std::isfinite(lo.x + hi.x) || !std::isfinite(lo.y + hi.y) ||
+  const float extent = LargestExtent(lo, hi);
+  if (extent == 0) return fail("Siatka ma zerowe wymiary"_cp);
+  if (!std::isfinite(extent) || !std::isfinite(lo.x + hi.x) || !std::isfinite(lo.y + hi.y) ||
       !std::isfinite(lo.z + hi.z)) {
     return fail("Siatka ma zbyt duże wymiary"_cp);
   }
 }
 
 void PrepareDocument(Document& doc, LoadControl& control) {
-  control.ResetProgress();
+  control.ResetProgress(static_cast<std::uint32_t>(doc.elements.size()));
   if (doc.vertices.empty() || doc.frames.empty()) return;  // validation refuses such documents
 
   Bounds(doc, doc.boundsMin, doc.boundsMax);
   const Float3 lo = doc.boundsMin, hi = doc.boundsMax;
-  doc.scale = LargestHalfExtent(lo, hi);
-  doc.centre = {(lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f};
-
-  const float factor = 1.0f / doc.scale;
-  const Float3 c = doc.centre;
+  // In double: half of a tiny extent, its reciprocal and the centre are past what floats
+  // resolve (an extent below about 6e-39 would make every position infinite), while every
+  // positive finite extent gives a finite factor and positions within -1 to 1.
+  const double half = 0.5 * static_cast<double>(LargestExtent(lo, hi));
+  const double cx = 0.5 * (static_cast<double>(lo.x) + hi.x), cy = 0.5 * (static_cast<double>(lo.y) + hi.y),
+               cz = 0.5 * (static_cast<double>(lo.z) + hi.z);
+  doc.scale = static_cast<float>(half);
+  doc.centre = {static_cast<float>(cx), static_cast<float>(cy), static_cast<float>(cz)};
+  const double factor = 1.0 / half;
   for (Vertex& v : doc.vertices) {
-    v.x = (v.x - c.x) * factor;
-    v.y = (v.y - c.y) * factor;
-    v.z = (v.z - c.z) * factor;
+    v.x = static_cast<float>((v.x - cx) * factor);
+    v.y = static_cast<float>((v.y - cy) * factor);
+    v.z = static_cast<float>((v.z - cz) * factor);
   }
 
   const TimeFrame& first = doc.frames.front();
@@ -168,6 +178,7 @@ void PrepareDocument(Document& doc, LoadControl& control) {
     }
     const float inverse = 1.0f / static_cast<float>(distinct);
     element.centre = {sum.x * inverse, sum.y * inverse, sum.z * inverse};
+    control.Advance();
     if (control.Cancelled()) return;
   }
 }

@@ -1,6 +1,7 @@
 #include "qem/QEM.h"
 
-#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -10,6 +11,9 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/Stream.h"
@@ -26,6 +30,14 @@ constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 constexpr bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 constexpr bool IsWhite(char c) { return IsBlank(c) || IsLineBreak(c); }
 constexpr bool IsSeparator(char c) { return c == ',' || c == ';'; }
+
+constexpr auto kTokenByte = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = !IsWhite(static_cast<char>(c)) && !IsSeparator(static_cast<char>(c));
+  return table;
+}();
+
+inline bool IsTokenByte(char c) { return kTokenByte[static_cast<unsigned char>(c)]; }
 
 // True when the text holds none of the bytes that start TVL's comments, escapes, quoted
 // strings, "=" and braces. Such a text (every file the program and its tools write)
@@ -53,19 +65,50 @@ bool IsPlainText(std::string_view text) {
   return true;
 }
 
+// Where the plain tokeniser's text comes from: one window of it at a time. A window ends
+// at the end of the text or just before a token that follows white space, so no token,
+// and no separator or line break after one, is ever split between two windows: the
+// tokens, their positions and LineBreakAfter are those of the whole text. The whole text
+// in memory is one window; a file is read through a bounded buffer, window by window.
+class Window {
+ public:
+  const char* data = nullptr;
+  std::uint32_t size = 0;
+  std::uint64_t base = 0;      // position of data[0] in the text
+  std::uint64_t textSize = 0;  // the whole text's size, as far as known
+  bool last = true;            // nothing follows this window
+
+  // Moves on to the window after this one (only while !last). A text that cannot go on
+  // (a read failure, a byte that needs the full TVL reader) ends here: an empty last window.
+  virtual void Next() {}
+
+ protected:
+  ~Window() = default;
+};
+
+class WholeText final : public Window {
+ public:
+  explicit WholeText(std::string_view text) {
+    data = text.data();
+    size = static_cast<std::uint32_t>(text.size());
+    textSize = text.size();
+  }
+};
+
 // The TVL reader's tokens for a plain text: bare words separated by white space and at
 // most one "," or ";" each; two separators in a row give an empty value. The positions
 // and LineBreakAfter are exactly tvl::Reader's.
 class PlainTokens {
  public:
-  explicit PlainTokens(std::string_view source)
-      : text(source.data()), size(static_cast<std::uint32_t>(source.size())) {
+  explicit PlainTokens(Window& source) : window(source), text(source.data), size(source.size) {
     bool sawBreak = false;
     current = SkipWhite(0, &sawBreak);
     lineBreakAfter = sawBreak;
+    Refill();
   }
 
   bool Read(std::string_view& out) {
+    Refill();
     std::uint32_t p = current;
     if (p < size && IsTokenByte(text[p])) {
       const std::uint32_t start = p;
@@ -85,6 +128,7 @@ class PlainTokens {
   // A decimal vertex number or count, parsed while it is scanned. False for a missing
   // token as for one that does not convert (the caller reports both alike).
   bool ReadIndex(std::uint32_t& out) {
+    Refill();
     std::uint32_t p = current;
     std::uint64_t value = 0;
     // Up to 7 digits (nearly every vertex number) at once, eight bytes at a time.
@@ -126,6 +170,7 @@ class PlainTokens {
 
   // A coordinate, time or value: atof's float of the token; false when none stands here.
   bool ReadFloat(float& out) {
+    Refill();
     const std::uint32_t p = current;
     if (p < size) {
       const char c = text[p];
@@ -149,17 +194,27 @@ class PlainTokens {
   }
 
   bool LineBreakAfter() const { return lineBreakAfter; }
-  bool AtEnd() const { return current == size; }
-  std::uint32_t Current() const { return current; }
+  bool AtEnd() {
+    Refill();
+    return current == size;
+  }
+  std::uint64_t Current() {
+    Refill();
+    return window.base + current;
+  }
+  std::uint64_t Remaining() const { return window.textSize - std::min(window.textSize, window.base + current); }
 
  private:
-  static bool IsTokenByte(char c) { return kTokenByte[static_cast<unsigned char>(c)]; }
-
-  static constexpr auto kTokenByte = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c) table[c] = !IsWhite(static_cast<char>(c)) && !IsSeparator(static_cast<char>(c));
-    return table;
-  }();
+  // At the end of a window that is not the last, the next one; it starts with a token, so
+  // LineBreakAfter stays as the white space before the cut gave it.
+  void Refill() {
+    while (current == size && !window.last) {
+      window.Next();
+      text = window.data;
+      size = window.size;
+      current = 0;
+    }
+  }
 
   std::uint32_t SkipWhite(std::uint32_t p, bool* sawBreak) const {
     while (p < size && IsWhite(text[p])) {
@@ -192,6 +247,7 @@ class PlainTokens {
     lineBreakAfter = sawBreak;
   }
 
+  Window& window;
   const char* text;
   std::uint32_t size;
   std::uint32_t current = 0;
@@ -201,7 +257,7 @@ class PlainTokens {
 // The same interface over tvl::Reader, for texts with comments, escapes or quotes.
 class TvlTokens {
  public:
-  explicit TvlTokens(std::string_view source) : reader(source) {}
+  explicit TvlTokens(std::string_view source) : size(source.size()), reader(source) {}
 
   bool Read(std::string_view& out) {
     if (!reader.ReadValue(buffer)) return false;
@@ -220,18 +276,29 @@ class TvlTokens {
   }
   bool LineBreakAfter() const { return reader.LineBreakAfter(); }
   bool AtEnd() const { return reader.AtEnd(); }
-  std::uint32_t Current() const { return reader.Current(); }
+  std::uint64_t Current() const { return reader.Current(); }
+  std::uint64_t Remaining() const { return size - reader.Current(); }
 
  private:
+  std::uint64_t size = 0;
   tvl::Reader reader;
   std::string buffer;
+};
+
+// Where a parse failed, for the root line: the reader's own error, or the parser's
+// message at a position of the text (64 bits: a text may pass 4 GiB).
+struct Failure {
+  tvl::Error error;
+  std::uint64_t at = 0;
+  bool atPosition = false;
 };
 
 template <class Tokens>
 class Parser {
  public:
-  Parser(std::string_view source, Document& document, LoadControl& loadControl)
-      : text(source), tokens(source), doc(document), control(loadControl) {}
+  template <class Source>
+  Parser(Source& source, Document& document, LoadControl& loadControl, Failure& failure)
+      : tokens(source), doc(document), control(loadControl), failed(failure) {}
 
   void Run() {
     ExpectKeyword("QEM");
@@ -246,25 +313,27 @@ class Parser {
   }
 
  private:
-  [[noreturn]] void Fail(std::string_view message, std::uint32_t at) const {
-    throw tvl::Error(tvl::Error::kUser, text, at, std::string(message));
+  [[noreturn]] void Fail(std::string_view message, std::uint64_t at) const {
+    failed.at = at;
+    failed.atPosition = true;
+    throw tvl::Error(tvl::Error::kUser, {}, 0, std::string(message));
   }
 
   void ExpectKeyword(std::string_view keyword) {
-    const std::uint32_t at = tokens.Current();
+    const std::uint64_t at = tokens.Current();
     std::string_view token;
     if (!tokens.Read(token) || token != keyword) Fail("Błędny nagłówek pliku"_cp, at);
   }
 
   std::uint32_t ReadCount(std::string_view message) {
-    const std::uint32_t at = tokens.Current();
+    const std::uint64_t at = tokens.Current();
     std::uint32_t value = 0;
     if (!tokens.ReadIndex(value)) Fail(message, at);
     return value;
   }
 
   std::uint32_t ReadIndex() {
-    const std::uint32_t at = tokens.Current();
+    const std::uint64_t at = tokens.Current();
     std::uint32_t value = 0;
     if (!tokens.ReadIndex(value)) Fail("Oczekiwana liczba"_cp, at);
     return value;
@@ -279,8 +348,8 @@ class Parser {
   // An upper bound on how many more items of at least minBytes each the text can hold:
   // the file's counts are never trusted with memory.
   std::size_t Room(std::uint32_t count, std::size_t minBytes) const {
-    const std::size_t left = (text.size() - tokens.Current()) / minBytes + 1;
-    return std::min<std::size_t>(count, left);
+    const std::uint64_t left = tokens.Remaining() / minBytes + 1;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
   }
 
   void ReadVertices() {
@@ -302,6 +371,7 @@ class Parser {
     ExpectKeyword("ELEMENTS");
     const std::uint32_t count = ReadCount("Błędna liczba elementów"_cp);
     for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint64_t at = tokens.Current();
       scratch.clear();
       do {
         Triangle t;
@@ -310,6 +380,9 @@ class Parser {
         t.c = ReadIndex();
         scratch.push_back(t);
       } while (!tokens.LineBreakAfter());
+      // The boundary search counts faces in 32 bits.
+      triangleTotal += scratch.size();
+      if (triangleTotal > 0xFFFFFFFFu) Fail("Liczba trójkątów siatki przekracza 4294967295"_cp, at);
       Element& element = doc.elements.emplace_back();
       element.triangles.data = doc.triangleStore.Allocate(scratch.size());
       element.triangles.count = static_cast<std::uint32_t>(scratch.size());
@@ -335,47 +408,349 @@ class Parser {
     }
   }
 
-  std::string_view text;
   Tokens tokens;
   Document& doc;
   LoadControl& control;
+  Failure& failed;
   std::vector<Triangle> scratch;
+  std::uint64_t triangleTotal = 0;
 };
 
-}  // namespace
+// ---- Texts in pieces -------------------------------------------------------------------
 
-void ParseDocumentText(std::string_view text, std::string_view path, Document& document,
-                       LoadControl& control) {
-  if (control.Cancelled()) return;
-  try {
-    // Positions are 32-bit, as in tvl::Reader: a larger text would be read only in part.
-    if (text.size() > 0xFFFFFFFFu) throw tvl::Error(tvl::Error::kUser, {}, 0, "Plik jest zbyt duży"_cp);
-    if (IsPlainText(text)) {
-      Parser<PlainTokens>(text, document, control).Run();
-    } else {
-      Parser<TvlTokens>(text, document, control).Run();
+// The bytes of a text: a file, or (tests) a text in memory handed out in pieces.
+class TextSource {
+ public:
+  // Up to n bytes from where the last call ended; fewer only at the end or on a failure.
+  virtual std::size_t Pull(char* to, std::size_t n) = 0;
+  // Up to n bytes at offset, for a second look at the text's start (error positions).
+  virtual std::size_t PullAt(std::uint64_t offset, char* to, std::size_t n) = 0;
+  virtual bool Failed() const = 0;
+  virtual std::uint64_t Size() const = 0;
+
+ protected:
+  ~TextSource() = default;
+};
+
+class FileSource final : public TextSource {
+ public:
+  explicit FileSource(stream::InputFile& input) : file(input) {}
+  std::size_t Pull(char* to, std::size_t n) override {
+    const std::size_t got = file.Read(to, n);
+    failed = failed || ErrorPending();
+    return got;
+  }
+  std::size_t PullAt(std::uint64_t offset, char* to, std::size_t n) override { return file.ReadAt(offset, to, n); }
+  bool Failed() const override { return failed; }
+  std::uint64_t Size() const override { return file.Size(); }
+
+ private:
+  stream::InputFile& file;
+  bool failed = false;
+};
+
+class MemorySource final : public TextSource {
+ public:
+  explicit MemorySource(std::string_view bytes) : text(bytes) {}
+  std::size_t Pull(char* to, std::size_t n) override {
+    n = std::min(n, text.size() - done);
+    std::memcpy(to, text.data() + done, n);
+    done += n;
+    return n;
+  }
+  std::size_t PullAt(std::uint64_t offset, char* to, std::size_t n) override {
+    if (offset >= text.size()) return 0;
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, text.size() - offset));
+    std::memcpy(to, text.data() + offset, n);
+    return n;
+  }
+  bool Failed() const override { return false; }
+  std::uint64_t Size() const override { return text.size(); }
+
+ private:
+  std::string_view text;
+  std::size_t done = 0;
+};
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A text read window by window through one buffer, reused from window to window. The
+// buffer grows only for a token (or a run of white space) longer than itself. A leading
+// UTF-8 byte-order mark is skipped; positions count from the byte after it.
+class Pieces final : public Window {
+ public:
+  Pieces(TextSource& from, std::size_t bytes) : source(from), capacity(std::max<std::size_t>(bytes, 16)) {
+    buffer = std::make_unique<char[]>(capacity);
+    filled = source.Pull(buffer.get(), capacity);
+    eof = filled < capacity;
+    if (std::string_view(buffer.get(), filled).starts_with(kByteOrderMark)) {
+      skipped = kByteOrderMark.size();
+      std::memmove(buffer.get(), buffer.get() + skipped, filled - skipped);
+      filled -= skipped;
     }
+    textSize = source.Size() - std::min<std::uint64_t>(source.Size(), skipped);
+    Settle(0);
+  }
+
+  void Next() override {
+    const std::size_t keep = filled - size;
+    std::memmove(buffer.get(), buffer.get() + size, keep);
+    base += size;
+    filled = keep;
+    Settle(keep);
+  }
+
+  // A byte of comments, escapes, quotes or braces came: the text needs the full TVL reader.
+  bool NeedsFullReader() const { return notPlain; }
+  std::uint64_t Skipped() const { return skipped; }
+
+ private:
+  // Reads until the buffer holds a window; the bytes before `checked` are known plain.
+  void Settle(std::size_t checked) {
+    for (;;) {
+      if (!eof && filled < capacity) {
+        const std::size_t got = source.Pull(buffer.get() + filled, capacity - filled);
+        eof = got < capacity - filled;
+        filled += got;
+      }
+      data = buffer.get();
+      if (source.Failed() || !IsPlainText(std::string_view(buffer.get() + checked, filled - checked))) {
+        notPlain = !source.Failed();
+        size = 0;
+        last = true;
+        return;
+      }
+      checked = filled;
+      if (eof) {
+        size = static_cast<std::uint32_t>(filled);
+        last = true;
+        return;
+      }
+      for (std::size_t c = filled - 1; c > 0; --c) {
+        if (IsTokenByte(buffer[c]) && IsWhite(buffer[c - 1])) {
+          size = static_cast<std::uint32_t>(c);
+          last = false;
+          return;
+        }
+      }
+      // No place to cut: one token or run of white space fills the buffer. Windows keep
+      // 32-bit positions.
+      if (capacity > 0x7FFFFFFFu) throw std::bad_alloc();
+      auto larger = std::make_unique<char[]>(capacity * 2);
+      std::memcpy(larger.get(), buffer.get(), filled);
+      buffer = std::move(larger);
+      capacity *= 2;
+    }
+  }
+
+  TextSource& source;
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity;
+  std::size_t filled = 0;
+  std::uint64_t skipped = 0;
+  bool eof = false;
+  bool notPlain = false;
+};
+
+// Line and column as tvl::Error counts them: CR, LF and CR LF each end one line.
+struct TextPosition {
+  std::uint64_t line = 1, column = 1;
+  bool afterCr = false;
+
+  void Over(const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const char c = p[i];
+      if (c == '\r') {
+        ++line;
+        column = 1;
+        afterCr = true;
+      } else if (c == '\n') {
+        if (!afterCr) {
+          ++line;
+          column = 1;
+        }
+        afterCr = false;
+      } else {
+        ++column;
+        afterCr = false;
+      }
+    }
+  }
+};
+
+template <class Tokens, class Source>
+bool RunParser(Source& source, Document& doc, LoadControl& control, Failure& failure) {
+  try {
+    Parser<Tokens>(source, doc, control, failure).Run();
+    return true;
   } catch (const tvl::Error& error) {
-    std::string wrapper = "Nie można wczytać pliku: "_cp;
-    wrapper += cp1250::PathText(path);
-    control.trace.RaiseParse(error, wrapper, "", 0);
+    failure.error = error;
+    return false;
   }
 }
 
+// Records a failed parse on control.trace: the root line with its position, then
+// "Nie można wczytać pliku: " + path. position(at) gives line and column of a position.
+template <class Position>
+void Report(const Failure& failure, const Position& position, std::string_view path, LoadControl& control) {
+  std::uint64_t offset = failure.error.offset, line = failure.error.line, column = failure.error.column;
+  if (failure.atPosition) {
+    offset = failure.at;
+    const TextPosition p = position(failure.at);
+    line = p.line;
+    column = p.column;
+  }
+  std::string root = "(tvl2," + std::to_string(failure.error.code) + ") znak " + std::to_string(offset) + " wiersz " +
+                     std::to_string(line) + " kolumna " + std::to_string(column) + ": " + failure.error.Message();
+  control.trace.Raise(root, "", 0);
+  control.trace.Add("Nie można wczytać pliku: "_cp + cp1250::PathText(path), "", 0);
+}
+
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  return text;
+}
+
+void ParseWhole(std::string_view text, std::string_view path, Document& document, LoadControl& control);
+
+// The plain-text parse of a source in pieces. False when the text needs the full TVL
+// reader instead (nothing is reported then; the caller starts again).
+bool ParsePieces(TextSource& source, std::size_t bufferBytes, std::string_view path, Document& document,
+                 LoadControl& control) {
+  Pieces pieces(source, bufferBytes);
+  Failure failure;
+  const bool ok = RunParser<PlainTokens>(pieces, document, control, failure);
+  if (pieces.NeedsFullReader()) return false;
+  if (!ok && !source.Failed()) {
+    Report(
+        failure,
+        [&](std::uint64_t at) {
+          TextPosition p;
+          const std::size_t kBlock = std::size_t{1} << 16;
+          const auto block = std::make_unique<char[]>(kBlock);
+          for (std::uint64_t done = 0; done < at;) {
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, at - done));
+            const std::size_t got = source.PullAt(pieces.Skipped() + done, block.get(), want);
+            if (got == 0) break;
+            p.Over(block.get(), got);
+            done += got;
+          }
+          return p;
+        },
+        path, control);
+  }
+  return true;
+}
+
+void ParseWhole(std::string_view text, std::string_view path, Document& document, LoadControl& control) {
+  text = WithoutByteOrderMark(text);
+  Failure failure;
+  bool ok;
+  if (!IsPlainText(text)) {
+    // tvl::Reader's positions are 32-bit.
+    if (text.size() > 0xFFFFFFFFu) {
+      failure.error = tvl::Error(tvl::Error::kUser, {}, 0, "Plik jest zbyt duży"_cp);
+      ok = false;
+    } else {
+      ok = RunParser<TvlTokens>(text, document, control, failure);
+    }
+  } else if (text.size() > 0xFFFFFFFFu) {
+    MemorySource source(text);
+    ParsePieces(source, std::size_t{1} << 24, path, document, control);
+    return;
+  } else {
+    WholeText window(text);
+    ok = RunParser<PlainTokens>(window, document, control, failure);
+  }
+  if (!ok) {
+    Report(
+        failure,
+        [&](std::uint64_t at) {
+          TextPosition p;
+          p.Over(text.data(), static_cast<std::size_t>(std::min<std::uint64_t>(at, text.size())));
+          return p;
+        },
+        path, control);
+  }
+}
+
+// Whether a text of this many bytes could become a document in the memory this process
+// may have: every value of a text takes at least two bytes there and four in the
+// document, so a text 16 times larger than that memory is refused before any reading.
+bool MayFitInMemory(std::uint64_t bytes) {
+  std::uint64_t memory = std::numeric_limits<std::uint64_t>::max();
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) memory = limit.rlim_cur;
+  struct sysinfo info {};
+  if (sysinfo(&info) == 0) {
+    memory = std::min<std::uint64_t>(memory, (std::uint64_t{info.totalram} + info.totalswap) * info.mem_unit);
+  }
+  return bytes / 16 <= memory;
+}
+
+constexpr std::size_t kReadBuffer = std::size_t{8} << 20;
+
+}  // namespace
+
+void ParseDocumentText(std::string_view text, std::string_view path, Document& document, LoadControl& control) {
+  if (control.Cancelled()) return;
+  ParseWhole(text, path, document, control);
+}
+
+void ParseDocumentTextInPieces(std::string_view text, std::size_t bufferBytes, std::string_view path,
+                               Document& document, LoadControl& control) {
+  if (control.Cancelled()) return;
+  MemorySource source(text);
+  if (ParsePieces(source, bufferBytes, path, document, control)) return;
+  document.Clear();
+  control.ResetProgress();
+  ParseWhole(text, path, document, control);
+}
+
+namespace {
+
+void LoadFile(const std::string& path, Document& document, LoadControl& control) {
+  stream::InputFile file;
+  if (!file.Open(path)) {
+    stream::AddCannotReadText(path);
+    return;
+  }
+  if (!MayFitInMemory(file.Size())) throw std::bad_alloc();
+  FileSource source(file);
+  if (ParsePieces(source, kReadBuffer, path, document, control)) {
+    if (source.Failed()) {
+      // As when nothing could be read: no document, no parse error, the read failure on
+      // the stream layer's trace.
+      document.Clear();
+      control.trace.Clear();
+      stream::AddCannotReadText(path);
+    }
+    return;
+  }
+  // Comments, escapes or quotes: the full TVL reader needs the whole text at once.
+  document.Clear();
+  control.ResetProgress();
+  std::string text;
+  text.resize(static_cast<std::size_t>(file.Size()));
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const std::size_t n = file.ReadAt(got, text.data() + got, text.size() - got);
+    if (n == 0) break;
+    got += n;
+  }
+  if (got < text.size()) {
+    ErrorRaise("Nie mozna odczytac z pliku", ERROR_FILE_LINE);
+    stream::AddCannotReadText(path);
+    return;
+  }
+  ParseWhole(text, path, document, control);
+}
+
+}  // namespace
+
 void LoadDocument(const std::string& path, Document* document, LoadControl& control) {
   control.ResetProgress();
-  {
-    std::string text;
-    // The whole text is needed at once; reserving its size up front saves the copies of
-    // a growing string (ReadWholeFile empties the string but keeps its capacity).
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      text.reserve(static_cast<std::size_t>(info.st_size));
-      AdviseHugePages(text.data(), text.capacity());
-    }
-    ReadWholeFile(path, text);
-    if (!ErrorPending()) ParseDocumentText(text, path, *document, control);
-  }
+  LoadFile(path, *document, control);
   if (control.trace.IsPending()) control.trace.Add(ERROR_LOCATION);
 }
 

@@ -12,8 +12,22 @@
 // item being read and records nothing. The document keeps whatever was read before a
 // failure or a cancellation.
 //
-// A text of 4 GiB or more (beyond the 32-bit positions of the error messages) is refused
-// with "Plik jest zbyt duży" at position 0.
+// The file is read with read() through one buffer of a few megabytes that is reused from
+// piece to piece, so the text is never held whole beside the document, and a text of any
+// size loads as far as the memory holds its document. Only a text with comments, escapes
+// or quoted strings (never one the program's tools write) is read whole, for the full TVL
+// reader: such a text of 4 GiB or more is refused with "Plik jest zbyt duży" at position 0
+// (that reader's positions are 32-bit). Counts beyond the 32-bit numbering are refused by
+// name: a count that does not fit gives its section's count message, more than 4294967295
+// triangles in all "Liczba trójkątów siatki przekracza 4294967295".
+//
+// One UTF-8 byte-order mark at the start of the text is skipped; positions count from the
+// byte after it.
+//
+// A file whose size means its document could never fit in the memory this process may
+// use (16 times that memory, or more) is refused before anything is read by throwing
+// std::bad_alloc, as an allocation that fails while the text is read does: RunLoad turns
+// both into the failure kOutOfMemoryText.
 //
 // Progress: the counter counts vertices, then elements, then frames, never reset between
 // the sections; the total stays 0.
@@ -21,17 +35,27 @@
 #include <string>
 #include <string_view>
 
+#include "Common_Code/Cp1250.h"
+
 #include "qem/Document.h"
 #include "qem/LoadControl.h"
 
 namespace qem {
 
+// The message of a load that ran out of memory.
+inline constexpr std::string_view kOutOfMemoryText = "Za mało pamięci, aby wczytać siatkę"_cp;
+
 void LoadDocument(const std::string& path, Document* document, LoadControl& control);
 
-// LoadDocument's parsing and building, without reading a file, on a text already in
-// memory (tests, the fuzzer, the benchmarks): a failure leaves the parse error and the "Nie można wczytać pliku" line on
+// The parse of LoadDocument on a text already in memory, whole (tests, the fuzzer, the
+// benchmarks): a failure leaves the parse error and the "Nie można wczytać pliku" line on
 // control.trace, without LoadDocument's location line.
 void ParseDocumentText(std::string_view text, std::string_view path, Document& document,
                        LoadControl& control);
+
+// The same through LoadDocument's pieces, with a buffer of bufferBytes to start with
+// (tests and the fuzzer hold the two to the same result for any buffer size).
+void ParseDocumentTextInPieces(std::string_view text, std::size_t bufferBytes, std::string_view path,
+                               Document& document, LoadControl& control);
 
 }  // namespace qem

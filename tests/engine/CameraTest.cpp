@@ -2,12 +2,17 @@
 
 #include <gmock/gmock.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "engine/ClipSection.h"
+#include "engine/Engine.h"
 #include "engine/Geometry.h"
 #include "engine/Scene.h"
 #include "framework/FakeWindowSystem.h"
 #include "framework/Input.h"
 #include "tests/engine/EngineTestUtil.h"
+#include "tools/qem-generate/Generate.h"
 
 namespace {
 
@@ -48,6 +53,78 @@ TEST_F(CameraTest, OrthographicViewVolumeFollowsTheAspect) {
   EXPECT_FLOAT_EQ(p.projection.m[0][0], p.projection.m[1][1] / (800.0f / 600.0f));
   // The camera at (0, 0, -4): the origin lies 4 units ahead.
   EXPECT_FLOAT_EQ(p.view.m[3][2], 4.0f);
+}
+
+// The three transforms by value: the mesh turned about y and then about x (row vectors),
+// the camera 4 units in front of the origin, and both projections' depth range 0.5 to 50.
+TEST_F(CameraTest, MatricesHaveTheirValues) {
+  state.rotationX = 0.3f;
+  state.rotationY = 0.5f;
+  state.orthographic = false;
+  const auto m = engine::ComputeSceneMatrices(800, 600);
+  const float cx = std::cos(0.3f), sx = std::sin(0.3f), cy = std::cos(0.5f), sy = std::sin(0.5f);
+  // RotationY(0.5) x RotationX(0.3).
+  const float world[4][4] = {{cy, sy * sx, -sy * cx, 0}, {0, cx, sx, 0}, {sy, -cy * sx, cy * cx, 0}, {0, 0, 0, 1}};
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(m.world.m[r][c], world[r][c], 1e-6f) << r << c;
+  }
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_FLOAT_EQ(m.view.m[r][c], r == 3 && c == 2 ? 4.0f : r == c ? 1.0f : 0.0f) << r << c;
+    }
+  }
+  const float f = 1.0f / std::tan(0.7853982f / 2);
+  const float perspective[4][4] = {
+      {f / (800.0f / 600.0f), 0, 0, 0}, {0, f, 0, 0}, {0, 0, 50 / 49.5f, 1}, {0, 0, -0.5f * 50 / 49.5f, 0}};
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(m.projection.m[r][c], perspective[r][c], 1e-6f) << r << c;
+  }
+  state.orthographic = true;
+  const auto o = engine::ComputeSceneMatrices(800, 600);
+  const float orthographic[4][4] = {
+      {0.5f, 0, 0, 0}, {0, 2 / 3.0f, 0, 0}, {0, 0, 1 / 49.5f, 0}, {0, 0, -0.5f / 49.5f, 1}};
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(o.projection.m[r][c], orthographic[r][c], 1e-6f) << r << c;
+  }
+}
+
+// A burst of mouse moves within one frame only marks the section; the frame rebuilds it
+// once, and the picture is the one a rebuild after every move would have left.
+TEST_F(CameraTest, DragRebuildsTheSectionOncePerFrame) {
+  Load(qemgen::GenerateQem({4, 4, 4, 2, 1.0f, false, 0.2f}));
+  state.clipDistance = 0.1f;
+  engine::UpdateClipPlane();
+  engine::GenerateEdgeBuffers();
+  engine::GenerateClipBuffers();
+  engine::Engine engineObject;
+  for (const int button : {0, 2}) {
+    SCOPED_TRACE(button == 0 ? "rotation" : "plane");
+    engine::OnMouseButton({10, 10}, button, 0);
+    device.ClearLog();
+    for (int i = 0; i < 50; ++i) engine::OnMouseMove(3, -2);
+    EXPECT_TRUE(state.sectionDirty);
+    EXPECT_EQ(device.Texts("VertexBuffer::Lock").size(), 0u);
+    EXPECT_EQ(device.Texts("IndexBuffer::Lock").size(), 0u);
+    engineObject.OnDraw();
+    EXPECT_EQ(enginetest::TakeTrace(), std::vector<std::string>{});
+    EXPECT_FALSE(state.sectionDirty);
+    EXPECT_EQ(device.Texts("VertexBuffer::Lock").size(), 1u);  // the section's; the boundary is not touched
+    EXPECT_EQ(device.Texts("IndexBuffer::Lock").size(), 2u);
+    const auto vertices = enginetest::Vertices(state.clipVertexBuffer.get());
+    const auto triangles = enginetest::Indices(state.clipIndexBuffer.get());
+    const auto count = state.clipVertexCount;
+    // A second frame without moves builds nothing.
+    device.ClearLog();
+    engineObject.OnDraw();
+    EXPECT_TRUE(device.Texts("VertexBuffer::Lock").empty());
+    // The same buffers as a build at the final rotation and plane.
+    engine::GenerateClipBuffers();
+    EXPECT_EQ(state.clipVertexCount, count);
+    const auto again = enginetest::Vertices(state.clipVertexBuffer.get());
+    EXPECT_EQ(0, std::memcmp(again.data(), vertices.data(), count * sizeof(engine::SceneVertex)));
+    EXPECT_EQ(enginetest::Indices(state.clipIndexBuffer.get()), triangles);
+    engine::OnMouseButton({10, 10}, button, 1);
+  }
 }
 
 TEST_F(CameraTest, LeftDragTurnsTheMeshAndFollowsThePointerUpsideDown) {

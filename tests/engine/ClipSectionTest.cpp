@@ -2,6 +2,11 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <random>
 #include <set>
 
 #include "Common_Code/Cp1250.h"
@@ -125,6 +130,8 @@ TEST_F(ClipSectionTest, BuildFailuresNameTheirBuffer) {
     const auto trace = TakeTrace();
     ASSERT_EQ(trace.size(), 3u);
     EXPECT_THAT(trace[0], ::testing::HasSubstr("engine::GenerateClipBuffers()"));
+    // The engine's location lines name the engine, whichever file holds the function.
+    EXPECT_THAT(trace[0], ::testing::StartsWith("[Engine,"));
     EXPECT_EQ(trace[1], c.message);
     EXPECT_THAT(trace[2], ::testing::StartsWith("(DirectX,"));
     // Nothing stays locked, nothing is created after the failure.
@@ -196,8 +203,8 @@ TEST_F(ClipSectionTest, LargeSectionUsesThirtyTwoBitIndices) {
   // The engine cut this with two threads: one thread gives the very same section.
   engine::SectionGeometry one, two;
   const engine::Plane P = engine::ModelClipPlane();
-  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), one, 1);
-  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, document->NormalisedEpsilon(), two, 2);
+  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, one, 1);
+  engine::CutDocument(state.sectionIndex, *document, P, {-P.a, -P.b, -P.c}, two, 2);
   EXPECT_EQ(one.positions, two.positions);
   EXPECT_EQ(one.triangles, two.triangles);
   EXPECT_EQ(one.outline, two.outline);
@@ -226,6 +233,255 @@ TEST_F(ClipSectionTest, ToleranceIsInNormalisedUnits) {
     Load(qemgen::GenerateQem({3, 3, 3, 1, 1.0f, false}));
     Cut(0.1f);
     EXPECT_EQ(state.clipVertexCount, vertices);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The section against a reference cut written out plainly, and its watertightness.
+
+// Vertex numbers of one cut point: an edge (a < b) or a vertex on the plane (a == b).
+using PointKey = std::pair<std::uint32_t, std::uint32_t>;
+
+// The world position of model point p turned as the engine turns the mesh: about y by
+// rotationY, then about x by rotationX (row vectors, left-handed), in double.
+std::array<double, 3> ToWorld(double x, double y, double z) {
+  const double cy = std::cos(double{state.rotationY}), sy = std::sin(double{state.rotationY});
+  const double cx = std::cos(double{state.rotationX}), sx = std::sin(double{state.rotationX});
+  const double x1 = x * cy + z * sy, z1 = z * cy - x * sy;  // about y
+  return {x1, y * cx - z1 * sx, y * sx + z1 * cx};           // about x
+}
+
+double WorldPlaneValue(double x, double y, double z) {
+  const auto w = ToWorld(x, y, z);
+  const auto& P = state.clipPlane;
+  return P.a * w[0] + P.b * w[1] + P.c * w[2] + P.d;
+}
+
+// One drawn polygon of the section: its vertex range in the buffers.
+struct Polygon {
+  std::uint32_t first, count;
+};
+
+// The polygons of the built section, from its outline: each closes back to its first vertex.
+std::vector<Polygon> BuiltPolygons() {
+  const auto outline = enginetest::Indices(state.clipWireBuffer.get());
+  std::vector<Polygon> polygons;
+  for (std::uint32_t i = 0; i + 1 < 2 * state.clipLineCount; i += 2) {
+    if (outline[i + 1] < outline[i]) polygons.push_back({outline[i + 1], outline[i] - outline[i + 1] + 1});
+  }
+  return polygons;
+}
+
+PointKey KeyOf(const engine::SectionSource& source) {
+  return {std::min(source.vertexA, source.vertexB), std::max(source.vertexA, source.vertexB)};
+}
+
+// The area of the polygon where plane P meets the box from lo to hi, in double: the cut
+// points of the box's twelve edges in angular order.
+double BoxCutArea(const engine::Plane& P, const qem::Vertex& lo, const qem::Vertex& hi) {
+  std::vector<std::array<double, 3>> points;
+  auto corner = [&](int bits) {
+    return std::array<double, 3>{bits & 1 ? hi.x : lo.x, bits & 2 ? hi.y : lo.y, bits & 4 ? hi.z : lo.z};
+  };
+  auto value = [&](const std::array<double, 3>& p) { return P.a * p[0] + P.b * p[1] + P.c * p[2] + P.d; };
+  for (int a = 0; a < 8; ++a) {
+    for (int bit = 1; bit < 8; bit <<= 1) {
+      if (a & bit) continue;
+      const auto p = corner(a), q = corner(a | bit);
+      const double hp = value(p), hq = value(q);
+      if ((hp < 0) == (hq < 0)) continue;
+      const double t = hp / (hp - hq);
+      points.push_back({p[0] + (q[0] - p[0]) * t, p[1] + (q[1] - p[1]) * t, p[2] + (q[2] - p[2]) * t});
+    }
+  }
+  if (points.size() < 3) return 0;
+  std::array<double, 3> c{0, 0, 0};
+  for (const auto& p : points) {
+    for (int k = 0; k < 3; ++k) c[k] += p[k] / static_cast<double>(points.size());
+  }
+  // Two directions in the plane.
+  const double n[3] = {P.a, P.b, P.c};
+  double u[3] = {points[0][0] - c[0], points[0][1] - c[1], points[0][2] - c[2]};
+  const double v[3] = {n[1] * u[2] - n[2] * u[1], n[2] * u[0] - n[0] * u[2], n[0] * u[1] - n[1] * u[0]};
+  std::sort(points.begin(), points.end(), [&](const auto& p, const auto& q) {
+    auto at = [&](const auto& r) {
+      const double d[3] = {r[0] - c[0], r[1] - c[1], r[2] - c[2]};
+      return std::atan2(d[0] * v[0] + d[1] * v[1] + d[2] * v[2], d[0] * u[0] + d[1] * u[1] + d[2] * u[2]);
+    };
+    return at(p) < at(q);
+  });
+  double area = 0;
+  for (std::size_t i = 1; i + 1 < points.size(); ++i) {
+    const double a[3] = {points[i][0] - points[0][0], points[i][1] - points[0][1], points[i][2] - points[0][2]};
+    const double b[3] = {points[i + 1][0] - points[0][0], points[i + 1][1] - points[0][1],
+                         points[i + 1][2] - points[0][2]};
+    area += std::sqrt(std::pow(a[1] * b[2] - a[2] * b[1], 2) + std::pow(a[2] * b[0] - a[0] * b[2], 2) +
+                      std::pow(a[0] * b[1] - a[1] * b[0], 2)) / 2;
+  }
+  return area;
+}
+
+class SectionReferenceTest : public ClipSectionTest {
+ protected:
+  // The cut points of every element by every edge of its triangles, nothing skipped, from
+  // the plane's values in world space; one sorted key list per element with three or more.
+  // Planes passing within margin of a vertex are not used (false): the two computations
+  // round differently there.
+  bool ReferenceCut(std::multiset<std::vector<PointKey>>& polygons) {
+    std::vector<double> h(document->vertices.size());
+    for (std::size_t v = 0; v < h.size(); ++v) {
+      const auto& p = document->vertices[v];
+      h[v] = WorldPlaneValue(p.x, p.y, p.z);
+      if (std::fabs(h[v]) < 1e-4) return false;
+    }
+    for (const qem::Element& element : document->elements) {
+      std::set<PointKey> keys;
+      for (const qem::Triangle& t : element.triangles) {
+        const std::uint32_t edges[3][2] = {{t.a, t.b}, {t.b, t.c}, {t.c, t.a}};
+        for (const auto& e : edges) {
+          if ((h[e[0]] < 0) != (h[e[1]] < 0)) keys.insert({std::min(e[0], e[1]), std::max(e[0], e[1])});
+        }
+      }
+      if (keys.size() >= 3) polygons.insert(std::vector<PointKey>(keys.begin(), keys.end()));
+    }
+    return true;
+  }
+
+  // The built section checked against the reference at the current rotation and plane:
+  // the same polygons, every vertex on the clip plane in world space, every colour the
+  // blend of its edge's end colours at its place along the edge.
+  void CompareWithReference() {
+    std::multiset<std::vector<PointKey>> expected;
+    if (!ReferenceCut(expected)) return;
+    engine::GenerateClipBuffers();
+    ASSERT_EQ(TakeTrace(), std::vector<std::string>{});
+    ++compared;
+    std::multiset<std::vector<PointKey>> built;
+    if (state.clipVertexCount > 0) {
+      const auto vertices = enginetest::Vertices(state.clipVertexBuffer.get());
+      for (const Polygon& polygon : BuiltPolygons()) {
+        std::vector<PointKey> keys;
+        for (std::uint32_t i = polygon.first; i < polygon.first + polygon.count; ++i) {
+          keys.push_back(KeyOf(state.clipSources[i]));
+        }
+        std::sort(keys.begin(), keys.end());
+        built.insert(keys);
+      }
+      for (std::uint32_t i = 0; i < state.clipVertexCount; ++i) {
+        const auto& q = vertices[i];
+        ASSERT_NEAR(WorldPlaneValue(q.x, q.y, q.z), 0.0, 2e-6) << "vertex " << i;
+        const auto key = KeyOf(state.clipSources[i]);
+        const auto& a = document->vertices[key.first];
+        const auto& b = document->vertices[key.second];
+        const double length = std::hypot(b.x - a.x, b.y - a.y, b.z - a.z);
+        const double along = key.first == key.second ? 0 : std::hypot(q.x - a.x, q.y - a.y, q.z - a.z) / length;
+        const std::uint32_t expectedColour = engine::LerpColour(Colour(key.first), Colour(key.second),
+                                                                static_cast<float>(along));
+        for (int shift = 0; shift < 24; shift += 8) {
+          const int got = static_cast<int>((q.colour >> shift) & 0xFF);
+          const int want = static_cast<int>((expectedColour >> shift) & 0xFF);
+          ASSERT_NEAR(got, want, 2) << "vertex " << i << " channel " << shift << " at " << along;
+        }
+      }
+    }
+    EXPECT_EQ(built, expected);
+  }
+
+  std::uint32_t Colour(std::uint32_t vertex) {
+    return engine::ValueColour(*document, document->ValueAt(vertex, state.displayTime));
+  }
+
+  int compared = 0;
+};
+
+// Many planes and rotations through regular, jittered and hexahedral boxes, at a time
+// between frames so that the colours change along every edge.
+TEST_F(SectionReferenceTest, SectionIsTheReferenceCutOfEveryElement) {
+  qemgen::Params regular{5, 4, 3, 3, 1.0f, false, 0.0f};
+  qemgen::Params jittered{6, 5, 4, 3, 1.0f, false, 0.2f};
+  qemgen::Params hexahedra{4, 3, 3, 3, 1.0f, true, 0.15f};
+  std::mt19937 random(12345);
+  std::uniform_real_distribution<float> angle(0.0f, engine::kTwoPi), distance(-0.9f, 0.9f);
+  for (const auto& params : {regular, jittered, hexahedra}) {
+    SCOPED_TRACE(std::to_string(params.nx) + (params.hexahedra ? " hexahedra" : " tetrahedra") + " jitter " +
+                 std::to_string(params.jitter));
+    engine::ResetState();
+    Load(qemgen::GenerateQem(params));
+    state.displayTime = 0.13f;
+    for (int i = 0; i < 40; ++i) {
+      state.rotationX = angle(random);
+      state.rotationY = angle(random);
+      state.clipDistance = distance(random);
+      engine::UpdateClipPlane();
+      CompareWithReference();
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GT(compared, 100);
+}
+
+// The plane's area through a jittered box is covered exactly: the polygons' areas add up to
+// the area of the plane's cut through the box, every vertex of the same edge or mesh vertex
+// has the same bits in every polygon, and every polygon side inside the box is the side of
+// exactly one other polygon.
+TEST_F(SectionReferenceTest, JitteredSectionHasNoGap) {
+  Load(qemgen::GenerateQem({7, 6, 5, 1, 1.0f, false, 0.24f}));
+  const auto& lo = document->vertices.front();
+  const auto& hi = document->vertices.back();
+  std::mt19937 random(777);
+  std::uniform_real_distribution<float> angle(0.0f, engine::kTwoPi), distance(-0.6f, 0.6f);
+  for (int round = 0; round < 30; ++round) {
+    state.rotationX = angle(random);
+    state.rotationY = angle(random);
+    state.clipDistance = distance(random);
+    engine::UpdateClipPlane();
+    engine::GenerateClipBuffers();
+    ASSERT_EQ(TakeTrace(), std::vector<std::string>{});
+    if (state.clipVertexCount == 0) continue;
+    const auto vertices = enginetest::Vertices(state.clipVertexBuffer.get());
+    const engine::Plane P = engine::ModelClipPlane();
+    // Exact corners.
+    std::map<PointKey, std::array<float, 3>> at;
+    for (std::uint32_t i = 0; i < state.clipVertexCount; ++i) {
+      const std::array<float, 3> q{vertices[i].x, vertices[i].y, vertices[i].z};
+      const auto [known, fresh] = at.emplace(KeyOf(state.clipSources[i]), q);
+      ASSERT_EQ(std::memcmp(known->second.data(), q.data(), sizeof q), 0) << "vertex " << i;
+    }
+    // Areas, in double.
+    double area = 0;
+    std::map<std::pair<PointKey, PointKey>, int> sides;
+    for (const Polygon& polygon : BuiltPolygons()) {
+      const auto& o = vertices[polygon.first];
+      for (std::uint32_t k = 1; k + 1 < polygon.count; ++k) {
+        const auto& b = vertices[polygon.first + k];
+        const auto& c = vertices[polygon.first + k + 1];
+        const double u[3] = {b.x - o.x, b.y - o.y, double{b.z} - o.z};
+        const double v[3] = {c.x - o.x, c.y - o.y, double{c.z} - o.z};
+        const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+        // Signed along the plane's normal: a polygon wound the wrong way would subtract.
+        area += (n[0] * -P.a + n[1] * -P.b + n[2] * -P.c) / 2;
+      }
+      for (std::uint32_t k = 0; k < polygon.count; ++k) {
+        auto a = KeyOf(state.clipSources[polygon.first + k]);
+        auto b = KeyOf(state.clipSources[polygon.first + (k + 1) % polygon.count]);
+        ++sides[{std::min(a, b), std::max(a, b)}];
+      }
+    }
+    EXPECT_NEAR(area, BoxCutArea(P, lo, hi), 1e-5 * BoxCutArea(P, lo, hi) + 1e-9) << "round " << round;
+    auto onBoxFace = [&](const PointKey& key) {
+      const auto& q = at[key];
+      const float l[3] = {lo.x, lo.y, lo.z}, h[3] = {hi.x, hi.y, hi.z};
+      for (int axis = 0; axis < 3; ++axis) {
+        if (std::fabs(q[axis] - l[axis]) < 1e-5f || std::fabs(q[axis] - h[axis]) < 1e-5f) return true;
+      }
+      return false;
+    };
+    for (const auto& [side, count] : sides) {
+      if (count == 2) continue;
+      EXPECT_EQ(count, 1);
+      // A side of one polygon only lies on the box's surface.
+      EXPECT_TRUE(onBoxFace(side.first) && onBoxFace(side.second)) << "round " << round;
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 // plane with its coloured section, and the culling and lighting switches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -287,6 +288,56 @@ TEST_F(SampleGLTest, SectionColoursChangeWithThePlaneAndTheTime) {
   EXPECT_NE(Centre(), kBackground);
 }
 
+// A jittered box (irregular tetrahedra like a mesher's), seen face on and cut through its
+// middle: every pixel inside the section's outline shows the section, none the background.
+class JitteredSectionGLTest : public EngineGLTest {
+ protected:
+  std::string Text() override {
+    qemgen::Params params{12, 12, 4, 1, 1.0f, false, 0.24f};
+    return qemgen::GenerateQem(params);
+  }
+};
+
+TEST_F(JitteredSectionGLTest, SectionHasNoPinholes) {
+  state.lightingOn = false;
+  state.wireOverlayOn = false;
+  state.rotationX = 0;
+  state.rotationY = 0;
+  constexpr std::uint32_t kMagenta = 0xFFFF00FF;  // not a colour of the scale
+  for (const float distance : {0.0f, 0.013f, -0.021f, 0.037f}) {
+    SCOPED_TRACE(distance);
+    state.clipDistance = distance;
+    engine::UpdateClipPlane();
+    engine::GenerateClipBuffers();
+    ASSERT_GT(state.clipTriangleCount, 0u);
+    Frame(kMagenta);
+    // The section is the box's cross-section, drawn face on: the rectangle on screen from
+    // the projection of its corners (the box's first and last vertex), two pixels in.
+    const auto m = engine::ComputeSceneMatrices(kWidth, kHeight);
+    gfx::D3DXMATRIX all, viewProjection;
+    gfx::D3DXMatrixMultiply(&viewProjection, &m.view, &m.projection);
+    gfx::D3DXMatrixMultiply(&all, &m.world, &viewProjection);
+    float left = 1e9f, right = -1e9f, top = 1e9f, bottom = -1e9f;
+    const qem::Vertex& lo = document->vertices.front();
+    const qem::Vertex& hi = document->vertices.back();
+    for (const gfx::D3DXVECTOR3 q : {gfx::D3DXVECTOR3{lo.x, lo.y, -distance}, gfx::D3DXVECTOR3{hi.x, hi.y, -distance}}) {
+      gfx::D3DXVECTOR4 p;
+      gfx::D3DXVec3Transform(&p, &q, &all);
+      const float x = (p.x / p.w + 1) / 2 * kWidth, y = (1 - p.y / p.w) / 2 * kHeight;
+      left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+    ASSERT_GT(right - left, 40.0f);
+    int inside = 0, holes = 0;
+    for (int y = static_cast<int>(top) + 2; y < static_cast<int>(bottom) - 2; ++y) {
+      for (int x = static_cast<int>(left) + 2; x < static_cast<int>(right) - 2; ++x) {
+        ++inside;
+        holes += surface.ReadPixel(x, y) == kMagenta;
+      }
+    }
+    EXPECT_GT(inside, 1000);
+    EXPECT_EQ(holes, 0);
+  }
+}
 
 // The legend's rows against the colour function, through the real rectangle batcher.
 class LegendGLTest : public EngineGLTest {
@@ -437,8 +488,7 @@ TEST_F(PickGLTest, PicksTheTriangleDrawnAtTheProjectedCentre) {
     }
     const engine::Plane P = engine::ModelClipPlane();
     engine::SectionGeometry section;
-    engine::CutDocument(state.sectionIndex, *document, P, engine::Vec3{-P.a, -P.b, -P.c},
-                        document->NormalisedEpsilon(), section);
+    engine::CutDocument(state.sectionIndex, *document, P, engine::Vec3{-P.a, -P.b, -P.c}, section);
     for (std::size_t k = 0; k + 2 < section.triangles.size(); k += 3) {
       gfx::D3DXVECTOR3 centre{0, 0, 0};
       for (int j = 0; j < 3; ++j) centre = centre + section.positions[section.triangles[k + j]] * (1.0f / 3);

@@ -159,6 +159,21 @@ TEST_F(EngineLifecycleTest, HooksAddTheirLocationToAPendingError) {
   EXPECT_THAT(trace[1], ::testing::HasSubstr("engine::Engine::OnDeviceCreate()"));
 }
 
+// A failure of the first build in an update step names the hook the framework called, and
+// nothing of the tests' own clock.
+TEST_F(EngineLifecycleTest, UpdateFailureNamesOnUpdate) {
+  Load(enginetest::kCutTetra);
+  device.FailCall("CreateVertexBuffer", E_FAIL);
+  engineObject.OnUpdate();
+  const auto trace = enginetest::TakeTrace();
+  ASSERT_GE(trace.size(), 3u);
+  EXPECT_THAT(trace[0], ::testing::HasSubstr("engine::Engine::OnUpdate()"));
+  EXPECT_THAT(trace[0], ::testing::StartsWith("[Engine,"));
+  EXPECT_THAT(trace[1], ::testing::StartsWith("[Engine,"));
+  EXPECT_THAT(trace[1], ::testing::HasSubstr("engine::GenerateEdgeBuffers()"));
+  for (const auto& line : trace) EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("UpdateAt")));
+}
+
 TEST_F(EngineLifecycleTest, DrawWithoutDocumentDrawsOnlyTheStatus) {
   engineObject.OnDraw();
   EXPECT_TRUE(device.Log().empty());  // no font on the recording device, no mesh yet

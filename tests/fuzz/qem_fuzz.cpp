@@ -2,7 +2,9 @@
 // boundary) over arbitrary bytes. Every input must end in a message or a sound document,
 // never a crash or a hang. Besides, it holds the fast paths to their references:
 // - the plain-text tokeniser to tvl::Reader (the same text behind a leading comment goes
-//   through the full TVL reader): the same document and the same error, 5 bytes later;
+//   through the full TVL reader): the same document and the same error, 6 bytes later;
+// - the reading in pieces (a small buffer, its size taken from the input) to the reading
+//   of the whole text: the same document and the same root line, line and column included;
 // - the face-grouping boundary search to the octree search, wherever the octree search is
 //   complete (finite positions, a margin well above the float resolution).
 
@@ -72,11 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qem::LoadControl control;
   qem::ParseDocumentText(text, "fuzz.qem", doc, control);
 
+  {
+    qem::Document pieces;
+    qem::LoadControl piecesControl;
+    qem::ParseDocumentTextInPieces(text, 16 + (size ? data[size - 1] % 64 : 0), "fuzz.qem", pieces, piecesControl);
+    CompareDocuments(doc, pieces);
+    Check(control.trace.Lines() == piecesControl.trace.Lines(), "reading in pieces failed otherwise");
+  }
+
   if (!text.empty()) {
     // A comment and a line break in front force the full TVL reader and shift every
     // position by six. (Without the line break, a text that is only comments would leave
-    // both readers before the whole run of comments, at 0, and no shift would show.)
-    const std::string behindComment = "{/c/}\n" + std::string(text);
+    // both readers before the whole run of comments, at 0, and no shift would show.) A
+    // byte-order mark stays in front: the comment goes after it.
+    const std::string_view bom = "\xEF\xBB\xBF";
+    const std::size_t front = text.starts_with(bom) ? bom.size() : 0;
+    const std::string behindComment = std::string(text.substr(0, front)) + "{/c/}\n" + std::string(text.substr(front));
     qem::Document other;
     qem::LoadControl otherControl;
     qem::ParseDocumentText(behindComment, "fuzz.qem", other, otherControl);

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "Common_Code/Cp1250.h"
@@ -126,27 +131,81 @@ TEST_F(QemLoader, ACancelledLoadEndsFinishedWithWhatItHas) {
   EXPECT_LT(doc->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 24 * 24});
 }
 
-TEST_F(QemLoader, PollingWhileLoadingSeesStagesOnlyMoveForward) {
+// What the engine shows while it polls: the stages only move forward, and each status
+// text is the one of a stage at least as far as the last one seen: its stage lines, and
+// the progress count or percentage; at least one of them carries a count.
+TEST_F(QemLoader, PollingWhileLoadingSeesStagesOnlyMoveForwardAndTheirTexts) {
   qemgen::Params params;
-  params.nx = params.ny = params.nz = 14;
+  params.nx = params.ny = params.nz = 24;
   TempFile file(qemgen::GenerateQem(params));
+  const std::vector<std::string> lines = {"Wczytywanie pliku...", "Sprawdzanie i przygotowanie danych...",
+                                          "Budowanie drzewa ósemkowego..."_cp, "Znajdowanie brzegów..."_cp};
   qem::StartLoading(file.path);
   std::int32_t last = 0;
-  std::string text;
+  bool sawCount = false;
   for (;;) {
     std::uint32_t count = 0, total = 0;
     const std::int32_t stage = qem::GetLoadStage(&count, &total);
-    text = qem::GetLoadStatusText();
     ASSERT_GE(stage, last);
     last = stage;
     if (stage == qem::kStageReading) {
       EXPECT_EQ(total, 0u);
     }
-    if (stage >= qem::kStageFinished) break;
+    const std::string text = qem::GetLoadStatusText();
+    const std::int32_t now = qem::GetLoadStage();
+    if (now >= qem::kStageFinished) {
+      if (now == qem::kStageFinished) {
+        EXPECT_EQ(text, "");
+      }
+      last = now;
+      break;
+    }
+    // Stage lines of a stage between the two polls, then the count in parentheses.
+    std::string expected;
+    std::int32_t shown = 0;
+    while (shown < 4) {
+      const std::string next = (shown ? "\n" : "") + lines[shown];
+      if (text.compare(expected.size(), next.size(), next) != 0) break;
+      expected += next;
+      ++shown;
+    }
+    EXPECT_GE(shown, stage) << text;
+    EXPECT_LE(shown, now) << text;
+    const std::string rest = text.substr(expected.size());
+    if (!rest.empty()) {
+      ASSERT_TRUE(rest.starts_with(" (") && rest.ends_with(")")) << text;
+      const std::string inner = rest.substr(2, rest.size() - 3);
+      ASSERT_FALSE(inner.empty()) << text;
+      const bool percent = inner.back() == '%';
+      const std::string digits = percent ? inner.substr(0, inner.size() - 1) : inner;
+      ASSERT_TRUE(!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) << text;
+      if (percent) {
+        EXPECT_LE(std::stoul(digits), 100u) << text;
+      }
+      sawCount = true;
+    }
     std::this_thread::yield();
   }
   EXPECT_EQ(last, qem::kStageFinished);
-  EXPECT_EQ(qem::GetCurrentDocument()->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 14 * 14});
+  EXPECT_TRUE(sawCount);
+  EXPECT_EQ(qem::GetCurrentDocument()->boundaryTriangles.size(), std::size_t{2 * 2 * 3 * 24 * 24});
+}
+
+// Closing the window cancels and joins the loader: a FIFO with no writer must not keep it
+// waiting in open.
+TEST_F(QemLoader, CancellingALoadOfAFifoReturnsAtOnce) {
+  const std::string fifo = "/tmp/qem_loader_fifo_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  qem::StartLoading(fifo);
+  auto cancel = std::async(std::launch::async, [] { qem::CancelLoading(); });
+  if (cancel.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ::close(::open(fifo.c_str(), O_RDWR));  // lets the blocked open go, so that the test can end
+    cancel.wait();
+    ADD_FAILURE() << "closing waited on the loader";
+  }
+  ::unlink(fifo.c_str());
+  EXPECT_TRUE(qem::HandOverReadErrors());
+  EXPECT_NE(GlobalErrorTrace().Lines()[0].find("Nie mozna otworzyc pliku"), std::string::npos);
 }
 
 TEST_F(QemLoader, AThreadThatCannotStartFailsTheLoad) {
@@ -184,8 +243,9 @@ TEST(QemLoadStatus, TextForEachStage) {
       {4, 250, 1000, boundary + " (25%)"},
       {4, 999, 1000, boundary + " (99%)"},
       {4, 0, 1000, boundary},
-      // The product is taken in 32-bit unsigned arithmetic, as the display always did.
-      {4, 50000000, 100000000, boundary + " (" + std::to_string((50000000u * 100u) / 100000000u) + "%)"},
+      // Past 42 949 672 elements the product no longer fits in 32 bits.
+      {4, 50000000, 100000000, boundary + " (50%)"},
+      {4, 4294967295u, 4294967295u, boundary + " (100%)"},
       {5, 10, 10, ""},
       {6, 3, 0, "Błąd:\nzły plik"_cp},
   };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "Common_Code/Cp1250.h"
 #include "qem/Prepare.h"
@@ -36,35 +37,91 @@ TEST(QemValidate, RulesAndMessagesInOrder) {
   const std::vector<Case> cases = {
       {"a valid tetrahedron", kCorners, {Tet(0, 1, 2, 3)}, {{0, four}}, "ok"},
       {"no element, whatever else is wrong", {}, {}, {}, "Siatka musi mieć conajmniej jeden element"_cp},
-      {"second element of 3 triangles", kCorners, {Tet(0, 1, 2, 3), threeTriangles}, {},
+      {"second element of 3 triangles",
+       kCorners,
+       {Tet(0, 1, 2, 3), threeTriangles},
+       {},
        "Element o indeksie 1 składa się tylko z 3 trójkątów - powinien conajmniej z 4"_cp},
-      {"short element before a bad vertex number", kCorners, {Tet(0, 1, 2, 9), threeTriangles}, {},
+      {"short element before a bad vertex number",
+       kCorners,
+       {Tet(0, 1, 2, 9), threeTriangles},
+       {},
        "Element o indeksie 1 składa się tylko z 3 trójkątów - powinien conajmniej z 4"_cp},
-      {"vertex number past the vertices", kCorners, {Tet(0, 1, 2, 3), Tet(0, 1, 2, 4)}, {},
+      {"vertex number past the vertices",
+       kCorners,
+       {Tet(0, 1, 2, 3), Tet(0, 1, 2, 4)},
+       {},
        "Element o indeksie 1 odwołuje się do nieistniejącego wierzchołka 4"_cp},
-      {"first bad number in triangle order, a before b before c", kCorners,
-       {{{0, 1, 2}, {0, 7, 5}, {0, 2, 3}, {6, 2, 3}}}, {},
+      {"first bad number in triangle order, a before b before c",
+       kCorners,
+       {{{0, 1, 2}, {0, 7, 5}, {0, 2, 3}, {6, 2, 3}}},
+       {},
        "Element o indeksie 0 odwołuje się do nieistniejącego wierzchołka 7"_cp},
-      {"elements but no vertices", {}, {Tet(0, 1, 2, 3)}, {{0, {}}},
+      {"elements but no vertices",
+       {},
+       {Tet(0, 1, 2, 3)},
+       {{0, {}}},
        "Element o indeksie 0 odwołuje się do nieistniejącego wierzchołka 0"_cp},
       {"no frame", kCorners, {Tet(0, 1, 2, 3)}, {}, "Nie ma ani jednej klatki"_cp},
-      {"equal times", kCorners, {Tet(0, 1, 2, 3)}, {{0, four}, {0, four}},
+      {"equal times",
+       kCorners,
+       {Tet(0, 1, 2, 3)},
+       {{0, four}, {0, four}},
        "Ramka o indeksie 1 ma czas nie większy od poprzedniej"_cp},
-      {"falling times", kCorners, {Tet(0, 1, 2, 3)}, {{0, four}, {2, four}, {1, four}},
+      {"falling times",
+       kCorners,
+       {Tet(0, 1, 2, 3)},
+       {{0, four}, {2, four}, {1, four}},
        "Ramka o indeksie 2 ma czas nie większy od poprzedniej"_cp},
-      {"wrong value count", kCorners, {Tet(0, 1, 2, 3)}, {{0, four}, {1, {1, 2}}},
+      {"wrong value count",
+       kCorners,
+       {Tet(0, 1, 2, 3)},
+       {{0, four}, {1, {1, 2}}},
        "Ramka o indeksie 1 ma liczbę wartości 2 różną od liczby wierzchołków 4"_cp},
-      {"all vertices in one point", {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, {Tet(0, 1, 2, 3)}, {{0, four}},
+      {"all vertices in one point",
+       {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}, {2, 2, 2}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
        "Siatka ma zerowe wymiary"_cp},
-      {"a coordinate that is not a number", {{0, 0, 0}, {1, 0, 0}, {0, NAN, 0}, {0, 0, 1}}, {Tet(0, 1, 2, 3)},
-       {{0, four}}, "Wierzchołek o indeksie 2 ma współrzędną, która nie jest liczbą skończoną"_cp},
-      {"an infinite first coordinate", {{-INFINITY, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {Tet(0, 1, 2, 3)},
-       {{0, four}}, "Wierzchołek o indeksie 0 ma współrzędną, która nie jest liczbą skończoną"_cp},
-      {"extents past the float range", {{-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {Tet(0, 1, 2, 3)},
-       {{0, four}}, "Siatka ma zbyt duże wymiary"_cp},
-      {"a centre past the float range", {{2e38f, 0, 0}, {3e38f, 0, 0}, {2e38f, 1, 0}, {2e38f, 0, 1}}, {Tet(0, 1, 2, 3)},
-       {{0, four}}, "Siatka ma zbyt duże wymiary"_cp},
-      {"a flat mesh still has a size", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {Tet(0, 1, 2, 3)}, {{0, four}},
+      {"a coordinate that is not a number",
+       {{0, 0, 0}, {1, 0, 0}, {0, NAN, 0}, {0, 0, 1}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
+       "Wierzchołek o indeksie 2 ma współrzędną, która nie jest liczbą skończoną"_cp},
+      {"an infinite first coordinate",
+       {{-INFINITY, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
+       "Wierzchołek o indeksie 0 ma współrzędną, która nie jest liczbą skończoną"_cp},
+      {"extents past the float range",
+       {{-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
+       "Siatka ma zbyt duże wymiary"_cp},
+      {"a centre past the float range",
+       {{2e38f, 0, 0}, {3e38f, 0, 0}, {2e38f, 1, 0}, {2e38f, 0, 1}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
+       "Siatka ma zbyt duże wymiary"_cp},
+      {"a time that is no number after the first",
+       kCorners,
+       {Tet(0, 1, 2, 3)},
+       {{0, four}, {NAN, four}},
+       "Ramka o indeksie 1 ma czas nie większy od poprzedniej"_cp},
+      {"a first time that is no number",
+       kCorners,
+       {Tet(0, 1, 2, 3)},
+       {{NAN, four}, {1, four}},
+       "Ramka o indeksie 1 ma czas nie większy od poprzedniej"_cp},
+      {"a tiny but positive size",
+       {{0, 0, 0}, {1e-44f, 0, 0}, {0, 1e-45f, 0}, {0, 0, 1e-45f}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
+       "ok"},
+      {"a flat mesh still has a size",
+       {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}},
+       {Tet(0, 1, 2, 3)},
+       {{0, four}},
        "ok"},
   };
   for (const Case& c : cases) {
@@ -75,13 +132,60 @@ TEST(QemValidate, RulesAndMessagesInOrder) {
   }
 }
 
+// Validation starts its count from 0 whatever the reading left, one per element checked.
+TEST(QemValidate, CountsItsOwnProgressFromZero) {
+  qem::Document doc;
+  qemtest::Fill(doc, kCorners, {Tet(0, 1, 2, 3), Tet(0, 1, 2, 3)}, {{0, {0, 1, 2, 3}}});
+  qem::LoadControl control;
+  control.progressCount = 5;
+  control.progressTotal = 7;
+  qem::ValidateDocument(doc, control);
+  ASSERT_FALSE(control.trace.IsPending());
+  EXPECT_EQ(control.progressCount.load(), 2u);
+  EXPECT_EQ(control.progressTotal.load(), 2u);
+}
+
+// Extents far below the float range's normal numbers (down to one step of the smallest
+// subnormal) normalise to the same cube as any other mesh: finite, from -1 to 1.
+TEST(QemPrepare, TinyExtentsNormaliseLikeAnyOther) {
+  for (const float unit : {1e-30f, 5e-39f, 1e-42f}) {
+    SCOPED_TRACE(unit);
+    qem::Document doc;
+    qemtest::Fill(doc, {{0, 0, 0}, {2 * unit, 0, 0}, {0, 4 * unit, 0}, {2 * unit, 4 * unit, 8 * unit}},
+                  {Tet(0, 1, 2, 3)}, {{0, {0, 0, 0, 0}}});
+    qem::LoadControl control;
+    qem::ValidateDocument(doc, control);
+    ASSERT_FALSE(control.trace.IsPending());
+    qem::PrepareDocument(doc, control);
+    EXPECT_FLOAT_EQ(doc.vertices[0].z, -1);
+    EXPECT_FLOAT_EQ(doc.vertices[3].x, 0.25f);
+    EXPECT_FLOAT_EQ(doc.vertices[3].y, 0.5f);
+    EXPECT_FLOAT_EQ(doc.vertices[3].z, 1);
+    EXPECT_FLOAT_EQ(doc.elements[0].centre.z, -0.5f);
+  }
+  // One step of the smallest subnormal: the extent's half is no float, the cube still is.
+  qem::Document doc;
+  const float step = std::numeric_limits<float>::denorm_min();
+  qemtest::Fill(doc, {{0, 0, 0}, {step, 0, 0}, {0, 0, 0}, {0, 0, 0}}, {Tet(0, 1, 2, 3)}, {{0, {0, 0, 0, 0}}});
+  qem::LoadControl control;
+  qem::ValidateDocument(doc, control);
+  ASSERT_FALSE(control.trace.IsPending());
+  qem::PrepareDocument(doc, control);
+  for (const qem::Vertex& v : doc.vertices) {
+    EXPECT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z));
+    EXPECT_LE(std::fabs(v.x), 1.0f);
+  }
+}
+
 TEST(QemPrepare, BoundsScaleCentreEpsilonAndNormalisation) {
   qem::Document doc;
   qemtest::Fill(doc, {{0, 0, 0}, {2, 0, 0}, {0, 4, 0}, {2, 4, 8}}, {Tet(0, 1, 2, 3)}, {{0, {0, 0, 0, 0}}});
   qem::LoadControl control;
   control.progressCount = 5;
   qem::PrepareDocument(doc, control);
-  EXPECT_EQ(control.progressCount.load(), 0u);
+  // Counted from 0 again, one per element prepared, of the element count.
+  EXPECT_EQ(control.progressCount.load(), 1u);
+  EXPECT_EQ(control.progressTotal.load(), 1u);
   EXPECT_EQ(doc.boundsMin.x, 0);
   EXPECT_EQ(doc.boundsMax.z, 8);
   EXPECT_EQ(doc.scale, 4);

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/qem/QemTestUtil.h"
 
@@ -19,9 +24,10 @@ struct Ran {
   std::string out;
 };
 
-Ran Execute(const std::string& command) {
+// out: the command's standard output, or with errorsOnly its standard error alone.
+Ran Execute(const std::string& command, bool errorsOnly = false) {
   Ran run;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  FILE* pipe = popen((command + (errorsOnly ? " 2>&1 >/dev/null" : " 2>/dev/null")).c_str(), "r");
   if (!pipe) return run;
   std::array<char, 4096> buffer;
   std::size_t n;
@@ -55,6 +61,7 @@ TEST(QemTools, GenerateIsDeterministicAndInfoReadsItBack) {
                            "\"boundsMax\": [3, 2, 2]", "\"scale\": 1.5,", "\"peakMemoryMiB\": "}) {
     EXPECT_NE(info.out.find(part), std::string::npos) << part << "\n" << info.out;
   }
+  EXPECT_EQ(info.out.substr(info.out.size() - 2), "}\n");  // a line like any other
   const Ran text = Execute(kInfo + " " + first.path);
   EXPECT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("boundary triangles: 64"), std::string::npos) << text.out;
@@ -78,6 +85,7 @@ TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
   const Ran json = Execute(kInfo + " --json " + broken.path);
   EXPECT_EQ(json.status, 1);
   EXPECT_EQ(json.out.rfind("{\"error\": \"Błąd:\\nSiatka", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.back(), '\n');
 
   // A file name with Polish letters is opened as given and shown as given.
   const std::string polish = "/tmp/qem_test_siatka_zażółć.qem";
@@ -91,7 +99,100 @@ TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
 
   EXPECT_EQ(Execute(kInfo + " --help").status, 0);
   EXPECT_EQ(Execute(kInfo).status, 3);
-  EXPECT_EQ(Execute(kGenerate + " --size 0 1 1").status, 2);
+}
+
+// Arguments that would give a mesh the viewer refuses, or no mesh at all, end with the
+// usage status and a line naming the argument; before, several wrote a file and said 0.
+TEST(QemTools, GenerateRefusesBadArgumentsSayingWhich) {
+  const struct {
+    const char* arguments;
+    const char* says;
+  } cases[] = {
+      {"--frames 0", "--frames 0: a mesh needs"},
+      {"--frames x", "--frames x:"},
+      {"--cube 0", "--cube 0: the edge must be a positive finite number"},
+      {"--cube -1", "--cube -1: the edge must be"},
+      {"--cube abc", "--cube abc: the edge must be"},
+      {"--cube 2abc", "--cube 2abc: the edge must be"},
+      {"--cube nan", "--cube nan: the edge must be"},
+      {"--cube inf", "--cube inf: the edge must be"},
+      {"--cube 1e39", "--cube 1e39: the edge must be"},
+      {"--size 0 1 1", "--size: every size must be at least 1"},
+      {"--size 1 x 1", "--size 1 x 1: the sizes must be whole numbers"},
+      {"--size 4000000 4000000 4000000", "--size 4000000 4000000 4000000: gives 384000000000000000000 elements"},
+      {"--size 2 1 1 --cube 3e38", "--cube: the box is too large for float coordinates"},
+      {"--jitter 0.25", "--jitter 0.25: the jitter must be a number from 0 to below 0.25"},
+      {"--jitter -0.1", "--jitter -0.1: the jitter must be"},
+      {"--jitter nan", "--jitter nan: the jitter must be"},
+      {"--bogus", "unknown or incomplete option --bogus"},
+  };
+  for (const auto& c : cases) {
+    const Ran run = Execute(kGenerate + " " + c.arguments, true);
+    EXPECT_EQ(run.status, 3) << c.arguments;
+    EXPECT_NE(run.out.find(std::string("qem-generate: ") + c.says), std::string::npos)
+        << c.arguments << "\n" << run.out;
+  }
+}
+
+// --jitter moves the vertices inside the box and no other, the same way on every run, and
+// the mesh loads.
+TEST(QemTools, GenerateJitterMovesOnlyInsideVerticesDeterministically) {
+  qemtest::TempFile regular(""), jittered(""), again("");
+  ASSERT_EQ(Execute(kGenerate + " --size 3 3 3 --frames 2 " + regular.path).status, 0);
+  ASSERT_EQ(Execute(kGenerate + " --size 3 3 3 --frames 2 --jitter 0.2 " + jittered.path).status, 0);
+  ASSERT_EQ(Execute(kGenerate + " --size 3 3 3 --frames 2 --jitter 0.2 " + again.path).status, 0);
+  EXPECT_EQ(ReadFile(jittered.path), ReadFile(again.path));
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  };
+  const auto a = lines(ReadFile(regular.path)), b = lines(ReadFile(jittered.path));
+  ASSERT_EQ(a.size(), b.size());
+  // Lines 2 .. 65 are the 4 x 4 x 4 vertices, x fastest; only the 2 x 2 x 2 inside move.
+  int moved = 0;
+  for (int v = 0; v < 64; ++v) {
+    const int i = v % 4, j = v / 4 % 4, k = v / 16;
+    const bool inside = i % 3 != 0 && j % 3 != 0 && k % 3 != 0;
+    const std::string& before = a[2 + static_cast<std::size_t>(v)];
+    const std::string& after = b[2 + static_cast<std::size_t>(v)];
+    if (!inside) {
+      EXPECT_EQ(before, after) << v;
+      continue;
+    }
+    float x, y, z;
+    ASSERT_EQ(std::sscanf(after.c_str(), "%f %f %f", &x, &y, &z), 3) << after;
+    EXPECT_LE(std::fabs(x - static_cast<float>(i)), 0.2f) << after;
+    EXPECT_LE(std::fabs(y - static_cast<float>(j)), 0.2f) << after;
+    EXPECT_LE(std::fabs(z - static_cast<float>(k)), 0.2f) << after;
+    moved += before != after;
+  }
+  EXPECT_EQ(moved, 8);
+  // Everything after the vertices (elements, frames) is the regular mesh's.
+  EXPECT_TRUE(std::equal(a.begin() + 66, a.end(), b.begin() + 66));
+  const Ran info = Execute(kInfo + " --json " + jittered.path);
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find("\"boundaryTriangles\": 108,"), std::string::npos) << info.out;
+}
+
+// A file the memory cannot hold (a sparse file of 64 GiB, an address-space limit of
+// 256 MiB) is a mesh that does not load: exit status 1 and the viewer's message.
+TEST(QemTools, InfoRunningOutOfMemoryExitsOneWithTheMessage) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' shadow memory needs more address space than any useful limit";
+#endif
+  const std::string path = "/tmp/qem_test_info_sparse_" + std::to_string(::getpid()) + ".qem";
+  {
+    const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{64} << 30), 0);
+    ::close(fd);
+  }
+  const Ran limited = Execute("prlimit --as=" + std::to_string(std::uint64_t{256} << 20) + " " + kInfo + " " + path);
+  std::remove(path.c_str());
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.out, "Błąd:\nZa mało pamięci, aby wczytać siatkę\n");
 }
 
 }  // namespace

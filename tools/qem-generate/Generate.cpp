@@ -2,14 +2,16 @@
 
 #include <charconv>
 #include <cmath>
+#include <functional>
 
 namespace qemgen {
 
 namespace {
 
+// Text appended to a buffer that goes to the output whenever it passes a megabyte.
 class Writer {
  public:
-  explicit Writer(std::string& target) : out(target) {}
+  Writer(std::string& buffer, const std::function<bool(std::string_view)>* write) : out(buffer), write(write) {}
 
   void Text(const char* text) { out += text; }
   void Char(char c) { out += c; }
@@ -24,39 +26,91 @@ class Writer {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
   }
+  // Hands the buffer on once it is large (always, when last); false once the output failed.
+  bool Flush(bool last = false) {
+    if (!write || failed) return !failed;
+    if (last || out.size() >= kPiece) {
+      if (!out.empty() && !(*write)(out)) failed = true;
+      out.clear();
+    }
+    return !failed;
+  }
 
  private:
+  static constexpr std::size_t kPiece = std::size_t{1} << 20;
   std::string& out;
+  const std::function<bool(std::string_view)>* write;
+  bool failed = false;
 };
+
+// A number in [-1, 1) drawn from n alone (splitmix64), the same on every machine.
+double Draw(std::uint64_t n) {
+  std::uint64_t z = n + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<double>(z >> 11) * (2.0 / 9007199254740992.0) - 1.0;
+}
+
+bool WriteText(const Params& p, Writer& w);
 
 }  // namespace
 
-std::uint64_t ElementCount(const Params& p) {
-  return std::uint64_t{p.nx} * p.ny * p.nz * (p.hexahedra ? 1 : 6);
+std::uint64_t ElementCount(const Params& p) { return std::uint64_t{p.nx} * p.ny * p.nz * (p.hexahedra ? 1 : 6); }
+
+std::uint64_t VertexCount(const Params& p) {
+  return (std::uint64_t{p.nx} + 1) * (std::uint64_t{p.ny} + 1) * (std::uint64_t{p.nz} + 1);
+}
+
+Position VertexPosition(const Params& p, std::uint32_t i, std::uint32_t j, std::uint32_t k) {
+  const bool inside = i > 0 && i < p.nx && j > 0 && j < p.ny && k > 0 && k < p.nz;
+  if (p.jitter == 0 || !inside) {
+    return {static_cast<float>(i) * p.cubeSize, static_cast<float>(j) * p.cubeSize, static_cast<float>(k) * p.cubeSize};
+  }
+  const std::uint64_t n = (std::uint64_t{k} * (std::uint64_t{p.ny} + 1) + j) * (std::uint64_t{p.nx} + 1) + i;
+  const double size = p.cubeSize, jitter = p.jitter;
+  return {static_cast<float>((i + jitter * Draw(3 * n)) * size),
+          static_cast<float>((j + jitter * Draw(3 * n + 1)) * size),
+          static_cast<float>((k + jitter * Draw(3 * n + 2)) * size)};
 }
 
 std::string GenerateQem(const Params& p) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(VertexCount(p) * (24 + 10 * p.frames) + ElementCount(p) * 60 + 64));
+  Writer w(text, nullptr);
+  WriteText(p, w);
+  return text;
+}
+
+bool WriteQem(const Params& p, const std::function<bool(std::string_view)>& write) {
+  std::string buffer;
+  buffer.reserve(std::size_t{1} << 21);
+  Writer w(buffer, &write);
+  return WriteText(p, w);
+}
+
+namespace {
+
+bool WriteText(const Params& p, Writer& w) {
   const std::uint64_t px = std::uint64_t{p.nx} + 1, py = std::uint64_t{p.ny} + 1, pz = std::uint64_t{p.nz} + 1;
-  const std::uint64_t vertexCount = px * py * pz;
   auto index = [&](std::uint64_t i, std::uint64_t j, std::uint64_t k) { return (k * py + j) * px + i; };
 
-  std::string text;
-  text.reserve(static_cast<std::size_t>(vertexCount * (24 + 10 * p.frames) + ElementCount(p) * 60 + 64));
-  Writer w(text);
   w.Text("QEM\nVERTICES ");
-  w.Unsigned(vertexCount);
+  w.Unsigned(VertexCount(p));
   w.Char('\n');
-  for (std::uint64_t k = 0; k < pz; ++k) {
-    for (std::uint64_t j = 0; j < py; ++j) {
-      for (std::uint64_t i = 0; i < px; ++i) {
-        w.Float(static_cast<float>(i) * p.cubeSize);
+  for (std::uint32_t k = 0; k < pz; ++k) {
+    for (std::uint32_t j = 0; j < py; ++j) {
+      for (std::uint32_t i = 0; i < px; ++i) {
+        const Position q = VertexPosition(p, i, j, k);
+        w.Float(q.x);
         w.Char(' ');
-        w.Float(static_cast<float>(j) * p.cubeSize);
+        w.Float(q.y);
         w.Char(' ');
-        w.Float(static_cast<float>(k) * p.cubeSize);
+        w.Float(q.z);
         w.Char('\n');
       }
     }
+    if (!w.Flush()) return false;
   }
 
   w.Text("ELEMENTS ");
@@ -100,6 +154,7 @@ std::string GenerateQem(const Params& p) {
         }
       }
     }
+    if (!w.Flush()) return false;
   }
 
   w.Text("FRAMES ");
@@ -133,10 +188,13 @@ std::string GenerateQem(const Params& p) {
           }
         }
       }
+      if (!w.Flush()) return false;
     }
     if (onLine != 0) w.Char('\n');
   }
-  return text;
+  return w.Flush(true);
 }
+
+}  // namespace
 
 }  // namespace qemgen

@@ -45,8 +45,8 @@ void Usage(std::FILE* to) {
       to);
 }
 
-// Processor time of the whole process (the load runs on this thread alone), in ms: the
-// stage times are wall-clock and grow on a busy machine, this does much less.
+// Processor time of the whole process (the load's threads together), in ms: the stage
+// times are wall-clock and grow on a busy machine, this does much less.
 double CpuMs() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
