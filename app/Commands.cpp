@@ -13,13 +13,17 @@ std::string ModeText(std::uint32_t width, std::uint32_t height, std::uint32_t re
 }
 
 void Mode(tvl::Reader& reader, Console& console) {
+  const auto sizeStart = reader.Position();
   const std::uint32_t width = command::ReadUnsigned(reader);
   const std::uint32_t height = command::ReadUnsigned(reader);
   const std::uint32_t refreshRate = command::ReadUnsigned(reader);
   const bool fullScreen = command::ReadBool(reader);
   command::ExpectEnd(reader);
-  frame::ChangeDisplayMode(
-      frame::DisplayMode{static_cast<int>(width), static_cast<int>(height), static_cast<int>(refreshRate), fullScreen});
+  // Sizes past INT_MAX wrap to negatives here, which the check refuses like any other.
+  const frame::DisplayMode mode{static_cast<int>(width), static_cast<int>(height), static_cast<int>(refreshRate),
+                                fullScreen};
+  if (!frame::IsDisplayModeSupported(mode)) reader.Fail("Nieobsługiwany tryb wyświetlania"_cp, sizeStart);
+  frame::ChangeDisplayMode(mode);
   // The reply comes even when the switch failed: the error trace then closes the program.
   console.Print("Tryb zmieniony na "_cp + ModeText(width, height, refreshRate) + " (" +
                     (fullScreen ? std::string("pełny ekran"_cp) : std::string("okno")) + ")",

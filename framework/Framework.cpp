@@ -1,5 +1,6 @@
 #include "framework/Framework.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "Common_Code/Cp1250.h"
@@ -30,14 +31,15 @@ struct State {
   gfx::Device* installedDevice = nullptr;  // a test's device, when no framework device exists
   gfx::StateBlockPtr defaultState;
 
-  // Frame clock.
-  std::function<float()> clock;
+  // Frame clock. Readings stay in double until the start time is taken off: seconds since
+  // boot after days of uptime have too few float bits left for a frame's length.
+  std::function<double()> clock;
   bool started = false;
-  float startTime = 0.0f;
-  float previousTime = 0.0f;
+  double startTime = 0.0;
+  double previousTime = 0.0;
   bool resetElapsed = false;
   int frameCount = 0;
-  float fpsTime = 0.0f;
+  double fpsTime = 0.0;
   float fps = 0.0f;
   float time = 0.0f;
   float elapsed = 0.0f;
@@ -238,9 +240,9 @@ void CheckClientSize() {
 
 void FrameClock() {
   State& s = S();
-  const float t = s.clock ? s.clock() : timer::Seconds();
+  const double t = s.clock ? s.clock() : timer::SecondsPrecise();
   if (!s.started) s.startTime = t;
-  const float now = t - s.startTime;
+  const double now = t - s.startTime;
   if (!s.started) {
     s.previousTime = now;
     s.started = true;
@@ -249,15 +251,15 @@ void FrameClock() {
     s.previousTime = now;
     s.resetElapsed = false;
   }
-  const float elapsed = now >= s.previousTime ? now - s.previousTime : 0.0f;
+  const double elapsed = now >= s.previousTime ? now - s.previousTime : 0.0;
   s.frameCount += 1;
-  if (now > s.fpsTime + 1.0f) {
-    s.fps = static_cast<float>(s.frameCount) / (now - s.fpsTime);
+  if (now > s.fpsTime + 1.0) {
+    s.fps = static_cast<float>(s.frameCount / (now - s.fpsTime));
     s.frameCount = 0;
     s.fpsTime = now;
   }
-  s.time = now;
-  s.elapsed = elapsed;
+  s.time = static_cast<float>(now);
+  s.elapsed = static_cast<float>(elapsed);
   if (s.settings.update) s.settings.update();
   s.previousTime = now;
 }
@@ -473,12 +475,14 @@ int Run(const Settings& settings, const DisplayMode& mode) {
 
 void RequestClose() { PostClose(); }
 
-void ChangeDisplayMode(const DisplayMode& newMode) {
+bool ChangeDisplayMode(const DisplayMode& newMode) {
   State& s = S();
+  // A window of no area has no back buffer, and a device cannot be made for one.
+  if (newMode.width <= 0 || newMode.height <= 0) return false;
   const DisplayMode& current = s.mode;
   if (newMode.width == current.width && newMode.height == current.height && newMode.fullScreen == current.fullScreen &&
       (newMode.refreshRate == current.refreshRate || !newMode.fullScreen)) {
-    return;
+    return true;
   }
 
   s.suspendCount += 1;
@@ -497,13 +501,13 @@ void ChangeDisplayMode(const DisplayMode& newMode) {
   CreateDevice();
   if (ErrorPending()) {
     PostClose();
-    return;
+    return true;
   }
   const HRESULT hr = s.device->CreateStateBlock(gfx::D3DSBT_ALL, s.defaultState);
   if (Failed(hr)) {
     ErrorRaiseDirectX(hr, "Nie można zapamiętać domyślnego stanu urządzenia"_cp, ERROR_FILE_LINE);
     PostClose();
-    return;
+    return true;
   }
 
   if (s.window) s.window->PlaceTopLeft(newMode.width, newMode.height);
@@ -511,14 +515,26 @@ void ChangeDisplayMode(const DisplayMode& newMode) {
   ForwardWalk(&FrameObject::OnDeviceCreate, &Registration::deviceCreated);
   if (ErrorPending()) {
     PostClose();
-    return;
+    return true;
   }
   ForwardWalk(&FrameObject::OnDeviceRestore, &Registration::deviceRestored);
   if (ErrorPending()) {
     PostClose();
-    return;
+    return true;
   }
   EndSuspension();
+  return true;
+}
+
+bool IsDisplayModeSupported(const DisplayMode& mode) {
+  const State& s = S();
+  if (mode.width < std::max(1, s.settings.minWidth) || mode.height < std::max(1, s.settings.minHeight)) return false;
+  gfx::Device* device = GetDevice();
+  if (!device) return true;
+  gfx::D3DCAPS9 caps;
+  if (Failed(device->GetDeviceCaps(caps))) return false;
+  return static_cast<gfx::DWORD>(mode.width) <= caps.MaxTextureWidth &&
+         static_cast<gfx::DWORD>(mode.height) <= caps.MaxTextureHeight;
 }
 
 int BeginModeEnumeration() {
@@ -650,6 +666,7 @@ bool IsActive() { return S().activeCount > 0; }
 namespace test_seam {
 
 void InstallDevice(gfx::Device* device) { S().installedDevice = device; }
+void InstallSettings(const Settings& settings) { S().settings = settings; }
 void InstallWindow(WindowSystem* window) { S().window = window; }
 void InstallDisplayMode(const DisplayMode& mode) { S().mode = mode; }
 void SetActive(bool active) { S().activeCount = active ? 1 : 0; }
@@ -662,7 +679,7 @@ void ResetState() {
   input::test_seam::ResetState();
 }
 
-void SetClock(std::function<float()> clock) { S().clock = std::move(clock); }
+void SetClock(std::function<double()> clock) { S().clock = std::move(clock); }
 int SuspendCount() { return S().suspendCount; }
 bool IsPaused() { return S().paused; }
 

@@ -63,8 +63,14 @@ void SetPlatform(const Platform& platform);
 int Run(const Settings& settings, const DisplayMode& mode);
 
 // Switches resolution and windowed/full screen; the device is released and created again,
-// so every OnDeviceLost/OnDeviceDestroy and then OnDeviceCreate/OnDeviceRestore runs.
-void ChangeDisplayMode(const DisplayMode& mode);
+// so every OnDeviceLost/OnDeviceDestroy and then OnDeviceCreate/OnDeviceRestore runs. A mode
+// of zero or negative width or height is refused (false) and changes nothing.
+bool ChangeDisplayMode(const DisplayMode& mode);
+
+// Whether a mode's size can be shown: no smaller than the window's minimum client size
+// (Settings::minWidth / minHeight, at least 1 x 1) and no larger than the device draws
+// (its largest texture, when there is a device).
+bool IsDisplayModeSupported(const DisplayMode& mode);
 
 // Full-screen modes of the default display: BeginModeEnumeration returns the count, then
 // NextMode fills one mode per call (fullScreen true) until it returns false, leaving out
@@ -79,8 +85,11 @@ bool IsCursorVisible(bool fullScreen);
 std::intptr_t WindowProc(const Message& message);
 
 namespace test_seam {
-// The frame clock's reading (seconds); the steady timer unless a test sets another.
-void SetClock(std::function<float()> clock);
+// The settings frame::Run would have been given (the window's minimum size, callbacks).
+void InstallSettings(const Settings& settings);
+// The frame clock's reading (seconds since any origin, boot for the steady timer); the
+// steady timer unless a test sets another.
+void SetClock(std::function<double()> clock);
 // The frame clock's internal counters a test may assert on.
 int SuspendCount();
 bool IsPaused();

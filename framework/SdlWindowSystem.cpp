@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
+#include "framework/DisplayLoss.h"
 #include "gfx/Device.h"
 
 namespace frame {
@@ -224,6 +225,8 @@ struct SdlWindowSystem::Impl {
 SdlWindowSystem::SdlWindowSystem() : impl(std::make_unique<Impl>()) {}
 
 SdlWindowSystem::~SdlWindowSystem() {
+  // After the server went away every SDL call would wait on a dead connection.
+  if (DisplayLost()) return;
   DestroyWindow();
   CloseDisplay();
 }
@@ -265,6 +268,8 @@ bool SdlWindowSystem::OpenDisplay(std::string& reason) {
   }
   SDL_GL_DeleteContext(context);
   SDL_DestroyWindow(probe);
+  // SDL's X11 driver is connected now; a later loss of that connection ends the program.
+  if (name == "x11") InstallDisplayLossHandler();
   impl->videoOpen = true;
   impl->closeDeferred = false;
   return true;
@@ -375,136 +380,141 @@ bool SdlWindowSystem::Fill(bool wait) {
   }
 }
 
+void SdlWindowSystem::Push(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  queue.push_back(Message{message, wParam, lParam});
+}
+
+// Events of other windows (SDL's probe window at start-up, a dialog) are not ours.
 void SdlWindowSystem::Translate(const SDL_Event& event) {
-  auto push = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-    queue.push_back(Message{message, wParam, lParam});
-  };
   const Uint32 ours = impl->window ? SDL_GetWindowID(impl->window) : 0;
   switch (event.type) {
     case SDL_QUIT:
-      push(WM_CLOSE, 0, 0);
+      Push(WM_CLOSE, 0, 0);
       break;
-    case SDL_WINDOWEVENT: {
-      if (event.window.windowID != ours) break;
-      int w = 0;
-      int h = 0;
-      SDL_GetWindowSize(impl->window, &w, &h);
-      switch (event.window.event) {
-        case SDL_WINDOWEVENT_MINIMIZED:
-          push(WM_SIZE, SIZE_MINIMIZED, 0);
-          break;
-        case SDL_WINDOWEVENT_MAXIMIZED:
-          push(WM_SIZE, SIZE_MAXIMIZED, MakeLParam(w, h));
-          break;
-        case SDL_WINDOWEVENT_RESTORED:
-          push(WM_SIZE, SIZE_RESTORED, MakeLParam(w, h));
-          break;
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-          // The size is final when SDL reports it: the whole move/size loop at once.
-          push(WM_ENTERSIZEMOVE, 0, 0);
-          push(WM_EXITSIZEMOVE, 0, 0);
-          break;
-        case SDL_WINDOWEVENT_FOCUS_GAINED:
-          push(WM_ACTIVATE, WA_ACTIVE, 0);
-          break;
-        case SDL_WINDOWEVENT_FOCUS_LOST:
-          push(WM_ACTIVATE, WA_INACTIVE, 0);
-          break;
-        case SDL_WINDOWEVENT_CLOSE:
-          push(WM_CLOSE, 0, 0);
-          break;
-        default:
-          break;
-      }
+    case SDL_WINDOWEVENT:
+      if (event.window.windowID == ours) TranslateWindow(event.window);
       break;
-    }
     case SDL_KEYDOWN:
-    case SDL_KEYUP: {
-      if (event.key.windowID != ours) break;
-      const unsigned vk = VkForSdlKey(event.key.keysym.sym);
-      if (vk == 0) break;
-      const int dik = [&] {
-        for (const auto& [code, scancode] : kDikTable) {
-          if (scancode == event.key.keysym.scancode) return static_cast<int>(code);
-        }
-        return 0;
-      }();
-      // Repeat count 1, the scan code, bit 30 for a key already down, bit 31 for a release.
-      std::uint32_t lParam = 1u | (static_cast<std::uint32_t>(dik & 0x7F) << 16);
-      if (dik & 0x80) lParam |= 1u << 24;
-      if (event.type == SDL_KEYUP) {
-        lParam |= 0xC0000000u;
-        push(WM_KEYUP, vk, static_cast<std::intptr_t>(lParam));
-        break;
-      }
-      if (event.key.repeat) lParam |= 1u << 30;
-      push(WM_KEYDOWN, vk, static_cast<std::intptr_t>(lParam));
-      // Keys whose characters text input does not report, as message translation gives them.
-      if (vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_BACK || vk == VK_TAB) {
-        push(WM_CHAR, vk, static_cast<std::intptr_t>(lParam));
-      }
+    case SDL_KEYUP:
+      if (event.key.windowID == ours) TranslateKey(event.key);
       break;
-    }
-    case SDL_TEXTINPUT: {
+    case SDL_TEXTINPUT:
       if (event.text.windowID != ours) break;
-      for (char byte : cp1250::FromUtf8(event.text.text)) {
-        push(WM_CHAR, static_cast<unsigned char>(byte), 1);
-      }
+      for (char byte : cp1250::FromUtf8(event.text.text)) Push(WM_CHAR, static_cast<unsigned char>(byte), 1);
       break;
-    }
     case SDL_MOUSEMOTION:
       if (event.motion.windowID != ours) break;
       impl->buttons = event.motion.state;
-      push(WM_MOUSEMOVE, MouseKeyFlags(impl->buttons), MakeLParam(event.motion.x, event.motion.y));
+      Push(WM_MOUSEMOVE, MouseKeyFlags(impl->buttons), MakeLParam(event.motion.x, event.motion.y));
       break;
     case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP: {
-      if (event.button.windowID != ours) break;
-      unsigned down = 0;
-      switch (event.button.button) {
-        case SDL_BUTTON_LEFT:
-          down = WM_LBUTTONDOWN;
-          break;
-        case SDL_BUTTON_RIGHT:
-          down = WM_RBUTTONDOWN;
-          break;
-        case SDL_BUTTON_MIDDLE:
-          down = WM_MBUTTONDOWN;
-          break;
-        default:
-          break;
-      }
-      if (down == 0) break;
-      if (event.type == SDL_MOUSEBUTTONDOWN) {
-        impl->buttons |= SDL_BUTTON(event.button.button);
-      } else {
-        impl->buttons &= ~SDL_BUTTON(event.button.button);
-      }
-      unsigned message = down;
-      if (event.type == SDL_MOUSEBUTTONUP) {
-        message = down + 1;
-      } else if (event.button.clicks >= 2 && event.button.clicks % 2 == 0) {
-        message = down + 2;  // the second click of a pair
-      }
-      push(message, MouseKeyFlags(impl->buttons), MakeLParam(event.button.x, event.button.y));
+    case SDL_MOUSEBUTTONUP:
+      if (event.button.windowID == ours) TranslateButton(event.button);
       break;
-    }
-    case SDL_MOUSEWHEEL: {
-      if (event.wheel.windowID != ours) break;
-      int notches = event.wheel.y;
-      if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
-      if (notches == 0) break;
-      int x = 0;
-      int y = 0;
-      SDL_GetMouseState(&x, &y);
-      const std::uint32_t high = static_cast<std::uint16_t>(notches * WHEEL_DELTA);
-      const std::uintptr_t wParam = (high << 16) | (MouseKeyFlags(impl->buttons) & 0xFFFF);
-      push(WM_MOUSEWHEEL, wParam, MakeLParam(x, y));
+    case SDL_MOUSEWHEEL:
+      if (event.wheel.windowID == ours) TranslateWheel(event.wheel);
       break;
-    }
     default:
       break;
   }
+}
+
+void SdlWindowSystem::TranslateWindow(const SDL_WindowEvent& event) {
+  int w = 0;
+  int h = 0;
+  SDL_GetWindowSize(impl->window, &w, &h);
+  switch (event.event) {
+    case SDL_WINDOWEVENT_MINIMIZED:
+      Push(WM_SIZE, SIZE_MINIMIZED, 0);
+      break;
+    case SDL_WINDOWEVENT_MAXIMIZED:
+      Push(WM_SIZE, SIZE_MAXIMIZED, MakeLParam(w, h));
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+      Push(WM_SIZE, SIZE_RESTORED, MakeLParam(w, h));
+      break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      // The size is final when SDL reports it: the whole move/size loop at once.
+      Push(WM_ENTERSIZEMOVE, 0, 0);
+      Push(WM_EXITSIZEMOVE, 0, 0);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      Push(WM_ACTIVATE, WA_ACTIVE, 0);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      Push(WM_ACTIVATE, WA_INACTIVE, 0);
+      break;
+    case SDL_WINDOWEVENT_CLOSE:
+      Push(WM_CLOSE, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+void SdlWindowSystem::TranslateKey(const SDL_KeyboardEvent& event) {
+  const unsigned vk = VkForSdlKey(event.keysym.sym);
+  if (vk == 0) return;
+  int dik = 0;
+  for (const auto& [code, scancode] : kDikTable) {
+    if (scancode != event.keysym.scancode) continue;
+    dik = code;
+    break;
+  }
+  // Repeat count 1, the scan code, bit 24 for an extended key, bit 30 for a key already
+  // down, bit 31 for a release.
+  std::uint32_t lParam = 1u | (static_cast<std::uint32_t>(dik & 0x7F) << 16);
+  if (dik & 0x80) lParam |= 1u << 24;
+  if (event.type == SDL_KEYUP) {
+    lParam |= 0xC0000000u;
+    Push(WM_KEYUP, vk, static_cast<std::intptr_t>(lParam));
+    return;
+  }
+  if (event.repeat) lParam |= 1u << 30;
+  Push(WM_KEYDOWN, vk, static_cast<std::intptr_t>(lParam));
+  // Keys whose characters text input does not report, as message translation gives them.
+  if (vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_BACK || vk == VK_TAB) {
+    Push(WM_CHAR, vk, static_cast<std::intptr_t>(lParam));
+  }
+}
+
+void SdlWindowSystem::TranslateButton(const SDL_MouseButtonEvent& event) {
+  unsigned down = 0;
+  switch (event.button) {
+    case SDL_BUTTON_LEFT:
+      down = WM_LBUTTONDOWN;
+      break;
+    case SDL_BUTTON_RIGHT:
+      down = WM_RBUTTONDOWN;
+      break;
+    case SDL_BUTTON_MIDDLE:
+      down = WM_MBUTTONDOWN;
+      break;
+    default:
+      return;
+  }
+  // The messages follow one another as DOWN, UP, DBLCLK for each button.
+  unsigned message = down;
+  if (event.type == SDL_MOUSEBUTTONDOWN) {
+    impl->buttons |= SDL_BUTTON(event.button);
+    if (event.clicks >= 2 && event.clicks % 2 == 0) message = down + 2;  // the second click of a pair
+  } else {
+    impl->buttons &= ~SDL_BUTTON(event.button);
+    message = down + 1;
+  }
+  Push(message, MouseKeyFlags(impl->buttons), MakeLParam(event.x, event.y));
+}
+
+void SdlWindowSystem::TranslateWheel(const SDL_MouseWheelEvent& event) {
+  int notches = event.y;
+  if (event.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
+  if (notches == 0) return;
+  int x = 0;
+  int y = 0;
+  SDL_GetMouseState(&x, &y);
+  const std::uint32_t high = static_cast<std::uint16_t>(notches * WHEEL_DELTA);
+  const std::uintptr_t wParam = (high << 16) | (MouseKeyFlags(impl->buttons) & 0xFFFF);
+  Push(WM_MOUSEWHEEL, wParam, MakeLParam(x, y));
 }
 
 bool SdlWindowSystem::PeekMessage(Message& out) {

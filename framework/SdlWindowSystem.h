@@ -23,6 +23,10 @@
 #include "framework/WindowSystem.h"
 
 union SDL_Event;
+struct SDL_WindowEvent;
+struct SDL_KeyboardEvent;
+struct SDL_MouseButtonEvent;
+struct SDL_MouseWheelEvent;
 
 namespace frame {
 
@@ -74,7 +78,13 @@ class SdlWindowSystem : public WindowSystem {
   struct Impl;
   // Moves due timers and SDL's waiting events into the queue; true when it is not empty.
   bool Fill(bool wait);
+  // One SDL event of our window as the messages it stands for (none for most).
   void Translate(const SDL_Event& event);
+  void TranslateWindow(const SDL_WindowEvent& event);
+  void TranslateKey(const SDL_KeyboardEvent& event);
+  void TranslateButton(const SDL_MouseButtonEvent& event);
+  void TranslateWheel(const SDL_MouseWheelEvent& event);
+  void Push(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
   std::unique_ptr<Impl> impl;
   std::deque<Message> queue;

@@ -9,8 +9,8 @@ double SecondsPrecise() {
   return std::chrono::duration<double>(now).count();
 }
 
-// Converted to float only after the double reading, as the frame clock subtracts its own
-// start time after this conversion.
+// A single-precision reading loses sub-millisecond steps after hours of uptime; the frame
+// clock therefore reads SecondsPrecise and takes its own start time off in double.
 float Seconds() { return static_cast<float>(SecondsPrecise()); }
 
 }  // namespace timer

@@ -1,6 +1,6 @@
 #pragma once
-// Clock readers: seconds since an arbitrary origin, from a steady clock. Seconds() is the
-// frame clock's single-precision reading, SecondsPrecise() the profiler's. Any thread.
+// Clock readers: seconds since an arbitrary origin, from a steady clock. Seconds() is a
+// single-precision reading, SecondsPrecise() the one the frame clock and the profiler use. Any thread.
 
 namespace timer {
 

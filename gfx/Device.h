@@ -294,6 +294,12 @@ struct D3DVIEWPORT9 {
   float MinZ = 0, MaxZ = 1;
 };
 
+// The device's limits this program reads (of Direct3D's D3DCAPS9). The largest texture is
+// also the largest back buffer the device draws whole.
+struct D3DCAPS9 {
+  DWORD MaxTextureWidth = 0, MaxTextureHeight = 0;
+};
+
 struct D3DLOCKED_RECT {
   INT Pitch = 0;  // bytes from one row to the next
   void* pBits = nullptr;
@@ -394,6 +400,7 @@ class Device {
   virtual HRESULT SetFVF(DWORD fvf) = 0;
   virtual HRESULT SetViewport(const D3DVIEWPORT9& viewport) = 0;
   virtual HRESULT GetViewport(D3DVIEWPORT9& viewport) = 0;
+  virtual HRESULT GetDeviceCaps(D3DCAPS9& caps) = 0;
 
   // Resources (usage: D3DUSAGE_* bits; pool: D3DPOOL_MANAGED).
   virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, VertexBufferPtr& buffer) = 0;

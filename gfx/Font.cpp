@@ -6,9 +6,11 @@
 #include FT_SYNTHESIS_H
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
+#include "gfx/OverlayStates.h"
 
 namespace gfx {
 
@@ -132,12 +134,38 @@ struct Bitmap {
   std::vector<std::uint8_t> coverage;
 };
 
-// The font file for a face name and weight; empty when fontconfig has nothing.
-bool FindFace(const std::string& name, bool bold, bool italic, int pixelSize, std::string& file, int& index) {
+// Family names compared as fontconfig compares them: ASCII case and blanks do not count.
+bool SameFamily(const char* a, const char* b) {
+  auto next = [](const char*& p) {
+    while (*p == ' ') ++p;
+    return *p ? static_cast<char>(std::tolower(static_cast<unsigned char>(*p++))) : '\0';
+  };
+  for (;;) {
+    const char x = next(a), y = next(b);
+    if (x != y) return false;
+    if (x == '\0') return true;
+  }
+}
+
+// Whether one of the match's family names is the one asked for (UTF-8).
+bool IsFamily(FcPattern* match, const std::string& utf8Name) {
+  FcChar8* family = nullptr;
+  for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch; ++i) {
+    if (family && SameFamily(reinterpret_cast<const char*>(family), utf8Name.c_str())) return true;
+  }
+  return false;
+}
+
+// The font file for a face name and weight. fontconfig always matches something, falling
+// back to another family; that is not the font asked for (D3DERR_NOTFOUND), and E_FAIL
+// when fontconfig has nothing at all.
+HRESULT FindFace(const std::string& name, bool bold, bool italic, int pixelSize, std::string& file, int& index) {
   FcConfig* config = FcInitLoadConfigAndFonts();
-  if (!config) return false;
+  if (!config) return E_FAIL;
+  // The configuration's text is Windows-1250; fontconfig's names are UTF-8.
+  const std::string utf8Name = cp1250::ToUtf8(name);
   FcPattern* pattern = FcPatternCreate();
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8Name.c_str()));
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddDouble(pattern, FC_PIXEL_SIZE, pixelSize);
@@ -146,20 +174,22 @@ bool FindFace(const std::string& name, bool bold, bool italic, int pixelSize, st
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
   FcPattern* match = FcFontMatch(config, pattern, &result);
-  bool found = false;
+  HRESULT hr = E_FAIL;
   if (match) {
     FcChar8* path = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path) {
+    if (!IsFamily(match, utf8Name)) {
+      hr = D3DERR_NOTFOUND;
+    } else if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path) {
       file = reinterpret_cast<const char*>(path);
       index = 0;
       FcPatternGetInteger(match, FC_INDEX, 0, &index);
-      found = true;
+      hr = D3D_OK;
     }
     FcPatternDestroy(match);
   }
   FcPatternDestroy(pattern);
   FcConfigDestroy(config);
-  return found;
+  return hr;
 }
 
 // Renders the 224 printable bytes into metrics and one atlas image (rows of glyphs).
@@ -187,9 +217,18 @@ bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMet
     const bool embolden = desc.weight >= 600 && !(face->style_flags & FT_STYLE_FLAG_BOLD);
     for (int byte = 0x20; byte < 256 && ok; ++byte) {
       const char32_t cp = cp1250::ToCodePoint(static_cast<unsigned char>(byte));
-      if (byte == 0x7F || FT_Load_Char(face, cp, FT_LOAD_DEFAULT) != 0) continue;
+      if (byte == 0x7F) continue;
+      // A character the face lacks loads its missing-glyph box; a load or render that fails
+      // is a broken font, and text drawn without the glyph would silently lose letters.
+      if (FT_Load_Char(face, cp, FT_LOAD_DEFAULT) != 0) {
+        ok = false;
+        break;
+      }
       if (embolden) FT_GlyphSlot_Embolden(face->glyph);
-      if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) continue;
+      if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) {
+        ok = false;
+        break;
+      }
       const FT_GlyphSlot slot = face->glyph;
       auto& g = metrics.glyphs[byte];
       g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
@@ -216,27 +255,37 @@ bool Rasterise(const std::string& file, int index, const FontDesc& desc, FontMet
   FT_Done_FreeType(library);
   if (!ok || metrics.lineHeight <= 0) return false;
 
-  // Shelf packing into a 256- or 512-pixel-wide image, one pixel of space around each glyph.
-  const int width = metrics.lineHeight > 24 ? 512 : 256;
-  int x = 1, y = 1, shelf = 0;
+  // Shelf packing into a 256- or 512-pixel-wide image, one pixel of space around each glyph;
+  // large glyphs widen the image until it is no taller than wide, which keeps the largest
+  // font height's atlas (4096 x 4096) within what every device can hold.
   struct Spot {
     int x, y;
   };
   std::vector<Spot> spots(256, Spot{0, 0});
-  for (int byte = 0; byte < 256; ++byte) {
-    const auto& b = rendered[byte].bitmap;
-    if (b.width == 0 || b.height == 0) continue;
-    if (x + b.width + 1 > width) {
-      x = 1;
-      y += shelf + 1;
-      shelf = 0;
+  auto pack = [&](int width) {
+    int x = 1, y = 1, shelf = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+      const auto& b = rendered[byte].bitmap;
+      if (b.width == 0 || b.height == 0) continue;
+      if (x + b.width + 1 > width) {
+        x = 1;
+        y += shelf + 1;
+        shelf = 0;
+      }
+      spots[byte] = {x, y};
+      x += b.width + 1;
+      shelf = std::max(shelf, b.height);
     }
-    spots[byte] = {x, y};
-    x += b.width + 1;
-    shelf = std::max(shelf, b.height);
+    int height = 1;
+    while (height < y + shelf + 1) height *= 2;
+    return height;
+  };
+  int width = metrics.lineHeight > 24 ? 512 : 256;
+  int height = pack(width);
+  while (height > width) {
+    width *= 2;
+    height = pack(width);
   }
-  int height = 1;
-  while (height < y + shelf + 1) height *= 2;
   atlas.width = width;
   atlas.height = height;
   atlas.coverage.assign(static_cast<std::size_t>(width) * height, 0);
@@ -274,9 +323,8 @@ HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UIN
       FontDesc{height, width, weight, mipLevels, italic, charSet, outputPrecision, quality, pitchAndFamily, faceName};
   int index = 0;
   const int pixels = height < 0 ? -height : height;
-  if (!FindFace(faceName, weight >= 600, italic != 0, pixels, made->faceFile, index)) {
-    return E_FAIL;
-  }
+  const HRESULT found = FindFace(faceName, weight >= 600, italic != 0, pixels, made->faceFile, index);
+  if (Failed(found)) return found;
   Bitmap atlas;
   if (!Rasterise(made->faceFile, index, made->desc, made->metrics, atlas)) return E_FAIL;
 
@@ -335,10 +383,7 @@ HRESULT Font::DrawQuads(const void* data, UINT quads) {
   if (Failed(hr)) return hr;
   device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
   device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
-  device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-  device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  SetOverlayRenderStates(*device);
   device->SetRenderState(D3DRS_ALPHATESTENABLE, 0);
   device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
   device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);

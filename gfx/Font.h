@@ -128,8 +128,10 @@ class Font {
 };
 
 // Creates the font on device: face faceName through fontconfig at the given height (see
-// FontDesc), weight >= 600 bold. Fails with E_FAIL when no face can be loaded or
-// rasterised, or with the device's result when the atlas texture cannot be made.
+// FontDesc), weight >= 600 bold. Fails with D3DERR_NOTFOUND when no installed face has
+// that family name (fontconfig would substitute another), with E_FAIL when the face cannot
+// be loaded or one of its glyphs cannot be rasterised, or with the device's result when the
+// atlas texture cannot be made.
 HRESULT D3DXCreateFontA(Device* device, INT height, UINT width, UINT weight, UINT mipLevels, BOOL italic, DWORD charSet,
                         DWORD outputPrecision, DWORD quality, DWORD pitchAndFamily, const char* faceName,
                         std::unique_ptr<Font>& font);

@@ -459,6 +459,18 @@ class GLDevice final : public Device {
     return D3D_OK;
   }
 
+  HRESULT GetDeviceCaps(D3DCAPS9& caps) override {
+    // The back buffer is the window's; what the device draws whole is bounded by its
+    // viewport as well as by its textures.
+    GLint texture = 0;
+    GLint viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    caps.MaxTextureWidth = static_cast<DWORD>(std::max(0, std::min(texture, viewport[0])));
+    caps.MaxTextureHeight = static_cast<DWORD>(std::max(0, std::min(texture, viewport[1])));
+    return D3D_OK;
+  }
+
   // --- resources
 
   HRESULT CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL, VertexBufferPtr& buffer) override {
@@ -635,18 +647,91 @@ class GLDevice final : public Device {
     glDepthRange(v.MinZ, v.MaxZ);
   }
 
-  // Vertex layout of the current FVF over buffer, then every state as GL state and uniforms;
-  // wireFirstVertex: for a wireframe triangle list drawn as filled triangles (WIRE_FILL,
-  // GLShaders.h), the number of its first vertex; else -1.
+  // Everything a draw call needs, from the recorded states: the vertex layout of the
+  // current FVF over buffer, the states GL keeps itself, and the shader program with its
+  // uniforms; false when the FVF cannot be drawn or no program builds. wireFirstVertex: for
+  // a wireframe triangle list drawn as filled triangles (WIRE_FILL, GLShaders.h), the number
+  // of its first vertex; else -1.
   bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type, GLint wireFirstVertex = -1) {
     const bool wireFill = wireFirstVertex >= 0;
+    const DWORD fvf = state.fvf;
+    const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
+    if (!(fvf & (D3DFVF_XYZ | D3DFVF_XYZRHW)) || stride == 0) return false;
+    BindVertexLayout(buffer, offset, stride);
+    ApplyViewport();
+    ApplyRasterStates(type);
+
+    const DWORD* rs = state.render;
+    // One directional light: the first enabled one.
+    const bool lighting = rs[D3DRS_LIGHTING] != 0 && !pretransformed;
+    int light = -1;
+    for (int i = 0; lighting && i < kMaxLights && light < 0; ++i) {
+      if (state.lightOn[i] && state.lights[i].Type == D3DLIGHT_DIRECTIONAL) light = i;
+    }
+    const bool clip = (rs[D3DRS_CLIPPLANEENABLE] & D3DCLIPPLANE0) != 0 && !pretransformed;
+    const bool hasColour = (fvf & D3DFVF_DIFFUSE) != 0;
+    auto* texture = static_cast<GLTexture*>(state.texture);
+    const DWORD* ts = state.stage;
+    const ProgramKey key{
+        pretransformed, (fvf & D3DFVF_NORMAL) != 0, hasColour, texture != nullptr && (fvf & D3DFVF_TEX1) != 0, lighting,
+        light >= 0, rs[D3DRS_NORMALIZENORMALS] != 0,
+        // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour.
+        hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, wireFill ? 0 : WireCull(type), wireFill, ts[D3DTSS_COLOROP],
+        ts[D3DTSS_COLORARG1], ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP], ts[D3DTSS_ALPHAARG1], ts[D3DTSS_ALPHAARG2]};
+    const Program* program = programs->For(key);
+    if (!program) return false;
+    const Uniforms& u = program->u;
+    glUseProgram(program->id);
+    // Unused planes are off and unwritten (Mesa clips on a written distance even when the
+    // plane is disabled).
+    if (clip)
+      glEnable(GL_CLIP_DISTANCE0);
+    else
+      glDisable(GL_CLIP_DISTANCE0);
+
+    glUniform4f(u.viewport, static_cast<float>(state.viewport.X), static_cast<float>(state.viewport.Y),
+                static_cast<float>(state.viewport.Width), static_cast<float>(state.viewport.Height));
+    glUniform1f(u.depthBias, DwordToFloat(rs[D3DRS_DEPTHBIAS]));
+    if (!pretransformed) {
+      D3DXMATRIX viewProjection;
+      D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
+      glUniformMatrix4fv(u.world, 1, GL_FALSE, &state.world.m[0][0]);
+      glUniformMatrix4fv(u.viewProjection, 1, GL_FALSE, &viewProjection.m[0][0]);
+    }
+    if (lighting) SetLightUniforms(u, light);
+    if (clip) glUniform4fv(u.clipPlane, 1, state.clipPlane);
+    if (wireFill) SetWireUniforms(u, pretransformed, wireFirstVertex);
+    float factor[4];
+    ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
+    glUniform4fv(u.textureFactor, 1, factor);
+    if (key.hasTexture) BindTexture(u, *texture);
+    return true;
+  }
+
+  // The stage-0 texture, sampled as the sampler states say.
+  void BindTexture(const Uniforms& u, const GLTexture& texture) {
+    glUniform1i(u.texture, 0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture.name);
+    const DWORD* ss = state.sampler;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER,
+                    ss[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                    ss[D3DSAMP_MINFILTER] == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S,
+                    ss[D3DSAMP_ADDRESSU] == D3DTADDRESS_CLAMP ? GL_CLAMP_TO_EDGE : GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T,
+                    ss[D3DSAMP_ADDRESSV] == D3DTADDRESS_CLAMP ? GL_CLAMP_TO_EDGE : GL_REPEAT);
+  }
+
+  // The vertex attributes of the current FVF over buffer: position (x, y, z or x, y, z,
+  // rhw), normal, colour (BGRA bytes), one pair of texture coordinates, in FVF order.
+  void BindVertexLayout(GLuint buffer, UINT offset, UINT stride) {
     const DWORD fvf = state.fvf;
     const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
     const bool hasNormal = (fvf & D3DFVF_NORMAL) != 0;
     const bool hasColour = (fvf & D3DFVF_DIFFUSE) != 0;
     const bool hasTex = (fvf & D3DFVF_TEX1) != 0;
-    if (!(fvf & (D3DFVF_XYZ | D3DFVF_XYZRHW)) || stride == 0) return false;
-
     glBindVertexArray(vao);
     glBindBuffer(GL_ARRAY_BUFFER, buffer);
     std::uintptr_t at = offset;
@@ -669,9 +754,11 @@ class GLDevice final : public Device {
       pointer(3, 2, GL_FLOAT, GL_FALSE, 8);
     else
       glDisableVertexAttribArray(3);
+  }
 
+  // Depth, blending, culling and fill as the render states ask.
+  void ApplyRasterStates(D3DPRIMITIVETYPE type) {
     const DWORD* rs = state.render;
-    ApplyViewport();
     if (rs[D3DRS_ZENABLE]) {
       glEnable(GL_DEPTH_TEST);
       glDepthFunc(CompareFunc(rs[D3DRS_ZFUNC]));
@@ -698,100 +785,51 @@ class GLDevice final : public Device {
     // polygon mode other than fill also sends Mesa's software renderer down a slow path).
     const DWORD fill = Lines(type) ? D3DFILL_SOLID : rs[D3DRS_FILLMODE];
     glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_WIREFRAME ? GL_LINE : fill == D3DFILL_POINT ? GL_POINT : GL_FILL);
+  }
 
-    // One directional light: the first enabled one.
-    const bool lighting = rs[D3DRS_LIGHTING] != 0 && !pretransformed;
-    int light = -1;
-    for (int i = 0; lighting && i < kMaxLights && light < 0; ++i) {
-      if (state.lightOn[i] && state.lights[i].Type == D3DLIGHT_DIRECTIONAL) light = i;
+  // The directional light (index light, or none when negative), the global ambient colour
+  // and the material.
+  void SetLightUniforms(const Uniforms& u, int light) {
+    if (light >= 0) {
+      const D3DLIGHT9& l = state.lights[light];
+      D3DXVECTOR3 to{-l.Direction.x, -l.Direction.y, -l.Direction.z};
+      D3DXVec3Normalize(&to, &to);
+      glUniform3f(u.toLight, to.x, to.y, to.z);
+      glUniform4fv(u.lightDiffuse, 1, &l.Diffuse.r);
+      glUniform4fv(u.lightAmbient, 1, &l.Ambient.r);
     }
-    const bool clip = (rs[D3DRS_CLIPPLANEENABLE] & D3DCLIPPLANE0) != 0 && !pretransformed;
-    auto* texture = static_cast<GLTexture*>(state.texture);
-    const DWORD* ts = state.stage;
-    const ProgramKey key{pretransformed, hasNormal, hasColour, texture != nullptr && hasTex, lighting, light >= 0,
-                         rs[D3DRS_NORMALIZENORMALS] != 0,
-                         // D3DRS_DIFFUSEMATERIALSOURCE keeps its default, the vertex colour.
-                         hasColour && rs[D3DRS_COLORVERTEX] != 0, clip, wireFill ? 0 : WireCull(type), wireFill,
-                         ts[D3DTSS_COLOROP], ts[D3DTSS_COLORARG1], ts[D3DTSS_COLORARG2], ts[D3DTSS_ALPHAOP],
-                         ts[D3DTSS_ALPHAARG1], ts[D3DTSS_ALPHAARG2]};
-    const Program* program = programs->For(key);
-    if (!program) return false;
-    const Uniforms& u = program->u;
-    glUseProgram(program->id);
-    // Unused planes are off and unwritten (Mesa clips on a written distance even when the
-    // plane is disabled).
-    if (clip)
-      glEnable(GL_CLIP_DISTANCE0);
-    else
-      glDisable(GL_CLIP_DISTANCE0);
+    float ambient[4];
+    ColourOf(state.render[D3DRS_AMBIENT], ambient);
+    glUniform4fv(u.globalAmbient, 1, ambient);
+    glUniform4fv(u.materialDiffuse, 1, &state.material.Diffuse.r);
+    glUniform4fv(u.materialAmbient, 1, &state.material.Ambient.r);
+    glUniform4fv(u.materialEmissive, 1, &state.material.Emissive.r);
+  }
 
-    glUniform4f(u.viewport, static_cast<float>(state.viewport.X), static_cast<float>(state.viewport.Y),
-                static_cast<float>(state.viewport.Width), static_cast<float>(state.viewport.Height));
-    glUniform1f(u.depthBias, DwordToFloat(rs[D3DRS_DEPTHBIAS]));
-    if (!pretransformed) {
-      D3DXMATRIX viewProjection;
+  // Drawing filled triangles as their wire outline: the camera's centre and the first
+  // vertex of the draw, for the neighbour planes of WireEdges.h.
+  void SetWireUniforms(const Uniforms& u, bool pretransformed, GLint wireFirstVertex) {
+    // The x, y and w rows of the whole transform from the vertices' positions (x, y, z, 1)
+    // to clip space: the camera's centre is their Cross4 (WireEdges.h).
+    float rows[3][4], camera[4];
+    const D3DVIEWPORT9& v = state.viewport;
+    if (pretransformed) {
+      const float w = static_cast<float>(v.Width), h = static_cast<float>(v.Height);
+      const float x = static_cast<float>(v.X), y = static_cast<float>(v.Y);
+      const float transform[3][4] = {{2 / w, 0, 0, -1 - 2 * x / w}, {0, -2 / h, 0, 1 + 2 * y / h}, {0, 0, 0, 1}};
+      std::memcpy(rows, transform, sizeof rows);
+    } else {
+      D3DXMATRIX whole, viewProjection;
       D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
-      glUniformMatrix4fv(u.world, 1, GL_FALSE, &state.world.m[0][0]);
-      glUniformMatrix4fv(u.viewProjection, 1, GL_FALSE, &viewProjection.m[0][0]);
-    }
-    if (lighting) {
-      if (light >= 0) {
-        const D3DLIGHT9& l = state.lights[light];
-        D3DXVECTOR3 to{-l.Direction.x, -l.Direction.y, -l.Direction.z};
-        D3DXVec3Normalize(&to, &to);
-        glUniform3f(u.toLight, to.x, to.y, to.z);
-        glUniform4fv(u.lightDiffuse, 1, &l.Diffuse.r);
-        glUniform4fv(u.lightAmbient, 1, &l.Ambient.r);
+      D3DXMatrixMultiply(&whole, &state.world, &viewProjection);
+      for (int r = 0; r < 3; ++r) {
+        for (int i = 0; i < 4; ++i) rows[r][i] = whole.m[i][r == 2 ? 3 : r];
       }
-      float ambient[4];
-      ColourOf(rs[D3DRS_AMBIENT], ambient);
-      glUniform4fv(u.globalAmbient, 1, ambient);
-      glUniform4fv(u.materialDiffuse, 1, &state.material.Diffuse.r);
-      glUniform4fv(u.materialAmbient, 1, &state.material.Ambient.r);
-      glUniform4fv(u.materialEmissive, 1, &state.material.Emissive.r);
     }
-    if (clip) glUniform4fv(u.clipPlane, 1, state.clipPlane);
-    if (wireFill) {
-      // The x, y and w rows of the whole transform from the vertices' positions (x, y, z, 1)
-      // to clip space: the camera's centre is their Cross4 (WireEdges.h).
-      float rows[3][4], camera[4];
-      const D3DVIEWPORT9& v = state.viewport;
-      if (pretransformed) {
-        const float w = static_cast<float>(v.Width), h = static_cast<float>(v.Height);
-        const float x = static_cast<float>(v.X), y = static_cast<float>(v.Y);
-        const float transform[3][4] = {{2 / w, 0, 0, -1 - 2 * x / w}, {0, -2 / h, 0, 1 + 2 * y / h}, {0, 0, 0, 1}};
-        std::memcpy(rows, transform, sizeof rows);
-      } else {
-        D3DXMATRIX whole, viewProjection;
-        D3DXMatrixMultiply(&viewProjection, &state.view, &state.projection);
-        D3DXMatrixMultiply(&whole, &state.world, &viewProjection);
-        for (int r = 0; r < 3; ++r) {
-          for (int i = 0; i < 4; ++i) rows[r][i] = whole.m[i][r == 2 ? 3 : r];
-        }
-      }
-      Cross4(rows[0], rows[1], rows[2], camera);
-      glUniform4fv(u.camera, 1, camera);
-      glUniform1i(u.firstVertex, wireFirstVertex);
-      glUniform1i(u.neighbourPlanes, 1);
-    }
-    float factor[4];
-    ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
-    glUniform4fv(u.textureFactor, 1, factor);
-    if (key.hasTexture) {
-      glUniform1i(u.texture, 0);
-      glActiveTexture(GL_TEXTURE0);
-      glBindTexture(GL_TEXTURE_2D, texture->name);
-      const DWORD* ss = state.sampler;
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER,
-                      ss[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
-                      ss[D3DSAMP_MINFILTER] == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S,
-                      ss[D3DSAMP_ADDRESSU] == D3DTADDRESS_CLAMP ? GL_CLAMP_TO_EDGE : GL_REPEAT);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T,
-                      ss[D3DSAMP_ADDRESSV] == D3DTADDRESS_CLAMP ? GL_CLAMP_TO_EDGE : GL_REPEAT);
-    }
-    return true;
+    Cross4(rows[0], rows[1], rows[2], camera);
+    glUniform4fv(u.camera, 1, camera);
+    glUniform1i(u.firstVertex, wireFirstVertex);
+    glUniform1i(u.neighbourPlanes, 1);
   }
 
   void Finish() {}

@@ -2,6 +2,7 @@
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
+#include "gfx/OverlayStates.h"
 
 namespace gfx {
 
@@ -12,13 +13,10 @@ FontManager g_fontManager;
 
 namespace {
 
-// The sprite batcher's settings, which the text batcher records too: no culling, alpha
-// blending, colour = texture x diffuse x 2, alpha = texture x diffuse.
+// The sprite batcher's settings, which the text batcher records too: the overlay states,
+// colour = texture x diffuse x 2, alpha = texture x diffuse.
 void RecordSpriteStates(Device& device) {
-  device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  device.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-  device.SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  device.SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  SetOverlayRenderStates(device);
   device.SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
   device.SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
   device.SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
@@ -64,10 +62,7 @@ void RectManager::OnDeviceRestore() {
     ErrorAdd("Nie można zainicjalizować rysowania prostokątów"_cp, "", 0);
     return;
   }
-  device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  device.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-  device.SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  device.SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  SetOverlayRenderStates(device);
   device.SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
   device.SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
   device.SetFVF(kScreenFvf);

@@ -445,6 +445,13 @@ HRESULT RecordingDevice::GetViewport(D3DVIEWPORT9& v) {
   return D3D_OK;
 }
 
+HRESULT RecordingDevice::GetDeviceCaps(D3DCAPS9& out) {
+  const HRESULT hr = Enter("GetDeviceCaps", "");
+  if (Failed(hr)) return hr;
+  out = caps;
+  return D3D_OK;
+}
+
 HRESULT RecordingDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvfValue, D3DPOOL pool,
                                             VertexBufferPtr& buffer) {
   buffer.reset();

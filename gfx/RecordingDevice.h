@@ -145,6 +145,7 @@ class RecordingDevice final : public Device {
   DWORD CurrentFvf() const { return fvf; }
   int CurrentTexture() const { return textureId; }  // 0: none
   D3DPRESENT_PARAMETERS presentParameters;          // last Reset's
+  D3DCAPS9 caps{8192, 8192};                        // what GetDeviceCaps reports
   bool inScene = false;
   // What ReadBackBuffer gives: these bytes when they are the back buffer's size
   // (presentParameters' width and height, RGBA, top row first), otherwise zeros.
@@ -173,6 +174,7 @@ class RecordingDevice final : public Device {
   HRESULT SetFVF(DWORD fvf) override;
   HRESULT SetViewport(const D3DVIEWPORT9& viewport) override;
   HRESULT GetViewport(D3DVIEWPORT9& viewport) override;
+  HRESULT GetDeviceCaps(D3DCAPS9& caps) override;
   HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, VertexBufferPtr& buffer) override;
   HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool, IndexBufferPtr& buffer) override;
   HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,

@@ -8,6 +8,13 @@
 
 ResMngr g_resMngr;
 
+namespace {
+
+constexpr std::int32_t kMinFontHeight = 4;
+constexpr std::int32_t kMaxFontHeight = 256;
+
+}  // namespace
+
 void ResMngr::Font::OnDeviceCreate() {
   font.reset();
   std::string name;
@@ -18,12 +25,18 @@ void ResMngr::Font::OnDeviceCreate() {
   g_config->GetBool("Gfx/Font/Bold", bold);
   if (ErrorPending()) {
     ErrorAdd("Nie można wczytać z konfiguracji parametrów czcionki"_cp, "", 0);
+  } else if (height < kMinFontHeight || height > kMaxFontHeight) {
+    // Below 4 pixels no letter is legible; above 256 the glyphs no longer fit one texture.
+    ErrorRaise("Wysokość czcionki musi wynosić od 4 do 256 pikseli"_cp, "", 0);
   } else {
     // A negative height asks for that character height, not cell height.
     const HRESULT hr = gfx::D3DXCreateFontA(frame::GetDevice(), -height, 0, bold ? gfx::FW_BOLD : gfx::FW_NORMAL, 1, 0,
                                             gfx::EASTEUROPE_CHARSET, gfx::OUT_DEFAULT_PRECIS, gfx::ANTIALIASED_QUALITY,
                                             gfx::DEFAULT_PITCH | gfx::FF_DONTCARE, name.c_str(), font);
-    if (Failed(hr)) {
+    if (hr == D3DERR_NOTFOUND) {
+      // fontconfig offered another family in its place.
+      ErrorRaise("Nie znaleziono czcionki \""_cp + name + "\"", "", 0);
+    } else if (Failed(hr)) {
       ErrorRaiseDirectX(hr, "Nie można utworzyć czcionki"_cp, "", 0);
     } else {
       constexpr gfx::DWORD measure = gfx::DT_CALCRECT | gfx::DT_SINGLELINE | gfx::DT_NOCLIP;

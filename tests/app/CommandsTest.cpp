@@ -6,10 +6,13 @@
 #include <filesystem>
 
 #include "Common_Code/Cp1250.h"
+#include "Common_Code/ErrorTrace.h"
 #include "app/Console.h"
 #include "app/Profiler.h"
 #include "framework/FakeWindowSystem.h"
 #include "framework/FrameObject.h"
+#include "framework/Framework.h"
+#include "gfx/RecordingDevice.h"
 
 namespace {
 
@@ -83,6 +86,40 @@ TEST_F(CommandsTest, RepliesAndSyntaxErrors) {
       {"profile", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(Run(c.line), c.replies) << c.line;
+}
+
+// Sizes below the window's minimum or past what the device draws are refused as a user
+// error naming the rest of the line from the width; the mode and the device stay.
+TEST_F(CommandsTest, ModeRefusesSizesTheWindowOrTheDeviceCannotShow) {
+  gfx::RecordingDevice device;
+  device.caps = gfx::D3DCAPS9{4096, 2048};
+  frame::test_seam::InstallDevice(&device);
+  frame::Settings settings;
+  settings.minWidth = 320;
+  settings.minHeight = 240;
+  frame::test_seam::InstallSettings(settings);
+  const std::string syntax = "Błąd składni przy \""_cp;
+  const std::string unsupported = "\": " + std::string("Nieobsługiwany tryb wyświetlania"_cp);
+  const std::pair<const char*, const char*> refused[] = {
+      {"mode 0 0 60 false", "0 0 60 false"},
+      {"mode 4294967295 480 60 false", "4294967295 480 6"},
+      {"mode 2147483648 480 60 false", "2147483648 480 6"},
+      {"mode  319 240 60 true", "319 240 60 true"},
+      {"mode 320 239 60 false", "320 239 60 false"},
+      {"mode 4097 768 60 false", "4097 768 60 fals"},
+      {"mode 1024 2049 60 false", "1024 2049 60 fal"},
+  };
+  for (const auto& [line, rest] : refused) {
+    EXPECT_EQ(Run(line), (std::vector<Printed>{{syntax + rest + unsupported, kConsoleError}})) << line;
+    EXPECT_EQ(frame::GetDisplayMode().width, 640) << line;
+    EXPECT_EQ(frame::GetDisplayMode().height, 480) << line;
+  }
+  EXPECT_FALSE(ErrorPending());
+  // The limits themselves are sizes the program can show.
+  EXPECT_TRUE(frame::IsDisplayModeSupported({320, 240, 60, false}));
+  EXPECT_TRUE(frame::IsDisplayModeSupported({4096, 2048, 60, true}));
+  EXPECT_EQ(Run("mode 640 480 60 false"), (std::vector<Printed>{{"Tryb zmieniony na 640 x 480 @ 60 (okno)", 0}}));
+  frame::test_seam::InstallDevice(nullptr);
 }
 
 TEST_F(CommandsTest, CommandWordsAreLoweredForTheEngineButArgumentsAreNot) {

@@ -236,6 +236,58 @@ TEST_F(CameraTest, TimeKeysAndPlayback) {
   Hold({});
 }
 
+// Keys held and playback while the console takes the keys or another window has the
+// focus move no time; the same step moves it once both are back.
+TEST_F(CameraTest, TimeStandsWhileTheConsoleIsOpenOrTheWindowInactive) {
+  Load(enginetest::kCutTetra);
+  struct Case {
+    const char* name;
+    bool consoleOpen, active;
+    float expected;
+  };
+  for (const Case& c : {Case{"console open", true, true, 5}, Case{"inactive", false, false, 5},
+                        Case{"both", true, false, 5}, Case{"neither", false, true, 5.5f}}) {
+    SCOPED_TRACE(c.name);
+    console.SetVisible(c.consoleOpen);
+    frame::test_seam::SetActive(c.active);
+    for (const bool playing : {false, true}) {
+      state.displayTime = 5;
+      state.playing = playing;
+      Hold(playing ? std::initializer_list<unsigned char>{} : std::initializer_list<unsigned char>{0xCD});
+      engine::StepTimeBy(0.5f);
+      EXPECT_FLOAT_EQ(state.displayTime, c.expected) << (playing ? "playing" : "right arrow");
+    }
+  }
+  console.SetVisible(false);
+  frame::test_seam::SetActive(true);
+  Hold({});
+}
+
+// A drag under way stops turning the mesh or moving the plane once the console opens or the
+// window loses the focus.
+TEST_F(CameraTest, DragsStopWhileTheConsoleIsOpenOrTheWindowInactive) {
+  Load(enginetest::kCutTetra);
+  for (const int button : {0, 2}) {
+    SCOPED_TRACE(button == 0 ? "left drag" : "right drag");
+    engine::OnMouseButton({10, 10}, button, 0);
+    ASSERT_TRUE(input::IsCaptured());
+    state.clipDistance = 0;
+    const float rotationX = state.rotationX, rotationY = state.rotationY;
+    console.SetVisible(true);
+    engine::OnMouseMove(40, 100);
+    console.SetVisible(false);
+    frame::test_seam::SetActive(false);
+    engine::OnMouseMove(40, 100);
+    frame::test_seam::SetActive(true);
+    EXPECT_EQ(state.rotationX, rotationX);
+    EXPECT_EQ(state.rotationY, rotationY);
+    EXPECT_EQ(state.clipDistance, 0.0f);
+    engine::OnMouseMove(40, 100);  // the same move, now taken
+    EXPECT_TRUE(state.rotationX != rotationX || state.clipDistance != 0.0f);
+    engine::OnMouseButton({10, 10}, button, 1);
+  }
+}
+
 TEST_F(CameraTest, PlaybackEndsOneStepAfterReachingTheEnd) {
   Load(enginetest::kCutTetra);
   engine::GenerateEdgeBuffers();

@@ -12,6 +12,7 @@
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
 #include "framework/FakeWindowSystem.h"
+#include "framework/Input.h"
 #include "gfx/RecordingDevice.h"
 
 namespace {
@@ -43,6 +44,20 @@ class Hooked : public frame::FrameObject {
   }
   std::string name;
   std::vector<std::string>& log;
+};
+
+// Registered last: before each device goes (OnDeviceDestroy runs while it still exists) it
+// adds up what that device was asked to present.
+class PresentCounter : public frame::FrameObject {
+ public:
+  explicit PresentCounter(gfx::RecordingDevice*& device) : device(device) {}
+  int presents = 0;
+  void OnDeviceDestroy() override {
+    if (device) presents += static_cast<int>(device->Calls("Present").size());
+  }
+
+ private:
+  gfx::RecordingDevice*& device;
 };
 
 struct Step {
@@ -87,6 +102,11 @@ class FrameworkTest : public ::testing::Test {
   void RegisterThree() {
     for (auto* object : {&a, &b, &c}) frame::Register(object);
   }
+  // The three and the present counter after them.
+  void RegisterThreeAndCount() {
+    RegisterThree();
+    frame::Register(&counter);
+  }
 
   int Run() {
     frame::Platform platform;
@@ -94,7 +114,10 @@ class FrameworkTest : public ::testing::Test {
     platform.createDevice = [this](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS& p, gfx::DWORD behaviour,
                                    std::unique_ptr<gfx::Device>& out) -> HRESULT {
       behaviours.push_back(behaviour);
-      if (failDeviceCreation) return D3DERR_NOTAVAILABLE;
+      if (failDeviceCreation || failingBehaviours > 0) {
+        failingBehaviours -= 1;
+        return D3DERR_NOTAVAILABLE;
+      }
       events.push_back("CreateDevice");
       auto created = std::make_unique<gfx::RecordingDevice>();
       for (const auto& [name, hr] : deviceFailures) created->FailCall(name, hr);
@@ -135,12 +158,14 @@ class FrameworkTest : public ::testing::Test {
   std::vector<gfx::DWORD> behaviours;
   std::vector<std::pair<std::string, HRESULT>> deviceFailures;
   bool failDeviceCreation = false;
+  int failingBehaviours = 0;  // this many creations fail before one succeeds
+  PresentCounter counter{device};
   bool failUpdate = false;
   bool failDraw = false;
   std::vector<Step> steps;
   std::vector<unsigned> handled;
-  float clock = 50.0f;
-  float tick = 0.25f;
+  double clock = 50.0;
+  double tick = 0.25;
 };
 
 TEST_F(FrameworkTest, StartsUpInRegistrationOrderAndShutsDownInReverse) {
@@ -328,6 +353,141 @@ TEST_F(FrameworkTest, ChangeDisplayModeIgnoresTheRefreshRateOnlyWhenWindowed) {
   EXPECT_FALSE(ws.style.resizable);
 }
 
+// Hardware vertex processing first, then mixed, then software: the first device made is
+// the one used, and when none can be made all three were asked for, in that order.
+TEST_F(FrameworkTest, DeviceCreationTriesHardwareThenMixedThenSoftware) {
+  using gfx::D3DCREATE_HARDWARE_VERTEXPROCESSING, gfx::D3DCREATE_MIXED_VERTEXPROCESSING,
+      gfx::D3DCREATE_SOFTWARE_VERTEXPROCESSING;
+  struct Case {
+    int failing;
+    std::vector<gfx::DWORD> asked;
+    int result;
+  };
+  const Case cases[] = {
+      {1, {D3DCREATE_HARDWARE_VERTEXPROCESSING, D3DCREATE_MIXED_VERTEXPROCESSING}, 0},
+      {2,
+       {D3DCREATE_HARDWARE_VERTEXPROCESSING, D3DCREATE_MIXED_VERTEXPROCESSING, D3DCREATE_SOFTWARE_VERTEXPROCESSING},
+       0},
+      {3,
+       {D3DCREATE_HARDWARE_VERTEXPROCESSING, D3DCREATE_MIXED_VERTEXPROCESSING, D3DCREATE_SOFTWARE_VERTEXPROCESSING},
+       -5},
+  };
+  for (const Case& c : cases) {
+    frame::test_seam::ResetState();
+    frame::test_seam::SetClock([this] { return clock; });
+    GlobalErrorTrace().Clear();
+    behaviours.clear();
+    failingBehaviours = c.failing;
+    frame::FakeWindowSystem script;
+    script.Idle(1);
+    frame::Platform platform;
+    platform.windowSystem = &script;
+    platform.createDevice = [this](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS&, gfx::DWORD behaviour,
+                                   std::unique_ptr<gfx::Device>& out) -> HRESULT {
+      behaviours.push_back(behaviour);
+      if (failingBehaviours-- > 0) return D3DERR_NOTAVAILABLE;
+      out = std::make_unique<gfx::RecordingDevice>();
+      return D3D_OK;
+    };
+    frame::SetPlatform(platform);
+    EXPECT_EQ(frame::Run(settings, mode), c.result) << c.failing;
+    EXPECT_EQ(behaviours, c.asked) << c.failing;
+    EXPECT_EQ(ErrorPending(), c.result != 0) << c.failing;
+  }
+}
+
+struct ModeChangeFailure {
+  const char* what;
+  std::vector<std::string> lastLines;  // newest last
+};
+
+void PrintTo(const ModeChangeFailure& f, std::ostream* os) { *os << f.what; }
+
+class FrameworkModeChangeFailureTest : public FrameworkTest, public ::testing::WithParamInterface<ModeChangeFailure> {};
+
+// Each step of a display-mode change that fails records its lines and closes the window;
+// the shutdown that follows undoes exactly what was made again.
+TEST_P(FrameworkModeChangeFailureTest, RecordsItsLinesAndClosesTheWindow) {
+  const std::string what = GetParam().what;
+  RegisterThree();
+  ws.Idle(1)
+      .Do([this, what] {
+        if (what == "device") failDeviceCreation = true;
+        if (what == "state block") deviceFailures.push_back({"CreateStateBlock", E_OUTOFMEMORY});
+        if (what == "B.OnDeviceCreate") b.failIn = "OnDeviceCreate";
+        if (what == "B.OnDeviceRestore") b.failIn = "OnDeviceRestore";
+        events.push_back("--change");
+        frame::ChangeDisplayMode(frame::DisplayMode{1024, 768, 60, false});
+        events.push_back("--changed");
+      })
+      .Idle(3);
+  EXPECT_EQ(Run(), 0);
+  ASSERT_TRUE(ErrorPending());
+  const auto& lines = Trace();
+  const auto& expected = GetParam().lastLines;
+  ASSERT_GE(lines.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_THAT(lines[lines.size() - expected.size() + i], EndsWith(expected[i]));
+  }
+  EXPECT_THAT(ws.Requests("PostClose"), ::testing::SizeIs(1));
+  EXPECT_THAT(ws.Requests("ScriptEnded"), ::testing::IsEmpty());
+  // Nothing drawn after the failed change.
+  auto after = After("--changed");
+  EXPECT_EQ(std::count(after.begin(), after.end(), "draw"), 0);
+  EXPECT_EQ(std::count(after.begin(), after.end(), "update"), 0);
+  // Every object made again was released again, and the run ended with the normal shutdown.
+  for (const char* name : {"A", "B", "C"}) {
+    const std::string n = name;
+    EXPECT_EQ(std::count(events.begin(), events.end(), n + ".OnDeviceCreate"),
+              std::count(events.begin(), events.end(), n + ".OnDeviceDestroy"))
+        << name;
+    EXPECT_EQ(std::count(events.begin(), events.end(), n + ".OnDeviceRestore"),
+              std::count(events.begin(), events.end(), n + ".OnDeviceLost"))
+        << name;
+  }
+  EXPECT_EQ(events.back(), "A.OnDestroy");
+  EXPECT_EQ(frame::GetDevice(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FrameworkModeChangeFailureTest,
+                         ::testing::Values(ModeChangeFailure{"device", {"Nie można utworzyć urządzenia"_cp}},
+                                           ModeChangeFailure{"state block",
+                                                             {"Nie można zapamiętać domyślnego stanu urządzenia"_cp}},
+                                           ModeChangeFailure{"B.OnDeviceCreate", {"B failed"}},
+                                           ModeChangeFailure{"B.OnDeviceRestore", {"B failed"}}),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
+
+// A mode without area is refused before anything is released.
+TEST_F(FrameworkTest, ChangeDisplayModeRefusesAModeWithoutArea) {
+  RegisterThree();
+  std::vector<bool> results;
+  ws.Idle(1)
+      .Do([&] {
+        events.push_back("--change");
+        for (const auto& m :
+             {frame::DisplayMode{0, 0, 60, false}, frame::DisplayMode{0, 600, 60, false},
+              frame::DisplayMode{800, -1, 60, true}, frame::DisplayMode{-2147483647 - 1, 600, 60, true}}) {
+          results.push_back(frame::ChangeDisplayMode(m));
+        }
+        events.push_back("--changed");
+      })
+      .Idle(1);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_THAT(results, ElementsAre(false, false, false, false));
+  auto during = After("--change");
+  EXPECT_EQ(during.front(), "--changed");
+  EXPECT_EQ(frame::GetDisplayMode().width, 800);
+  EXPECT_EQ(frame::GetDisplayMode().height, 600);
+  EXPECT_FALSE(ErrorPending());
+  EXPECT_THAT(ws.Requests("SetStyle"), ::testing::IsEmpty());
+  EXPECT_THAT(ws.Requests("PlaceTopLeft"), ::testing::IsEmpty());
+}
+
 TEST_F(FrameworkTest, ClientSizeChangeResetsTheDeviceAndCreatesNothing) {
   RegisterThree();
   std::vector<std::string> resets;
@@ -373,6 +533,20 @@ TEST_F(FrameworkTest, FrameClockStartsAtZeroAndMeasuresFpsOverJustOverASecond) {
   // At 1.25 the window closes with 6 frames over 1.25 s.
   EXPECT_FLOAT_EQ(steps[5].fps, 6 / 1.25f);
   EXPECT_FLOAT_EQ(steps[7].fps, 6 / 1.25f);
+}
+
+// Seconds since boot after ten days (864 000 s) leave a float 1/16 s steps: every frame
+// would then last 0 or 0.0625 s. The clock takes its start time off before narrowing.
+TEST_F(FrameworkTest, FrameClockKeepsFrameStepsAfterDaysOfUptime) {
+  clock = 10 * 86400.0 + 0.3;
+  tick = 1.0 / 60;
+  ws.Idle(6);
+  Run();
+  ASSERT_EQ(steps.size(), 6u);
+  for (std::size_t i = 1; i < steps.size(); ++i) {
+    EXPECT_NEAR(steps[i].elapsed, 1.0 / 60, 1e-6) << i;
+    EXPECT_NEAR(steps[i].time, i / 60.0, 1e-6) << i;
+  }
 }
 
 TEST_F(FrameworkTest, MinimisingStopsUpdateAndDrawUntilRestoredWithElapsedZero) {
@@ -459,6 +633,116 @@ TEST_F(FrameworkTest, LostDeviceIsResetWhenItAsksForIt) {
   EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 2);
 }
 
+// While TestCooperativeLevel says the device is still lost, nothing is drawn and nothing
+// reset; once it says the device is back (D3D_OK), drawing resumes on the same resources.
+TEST_F(FrameworkTest, LostDeviceWaitsWhileTheTestSaysLostAndResumesWithoutAReset) {
+  RegisterThree();
+  frame::Register(&counter);
+  deviceFailures = {{"Present", D3DERR_DEVICELOST},
+                    {"TestCooperativeLevel", D3DERR_DEVICELOST},
+                    {"TestCooperativeLevel", D3DERR_DEVICELOST}};
+  ws.Idle(1)
+      .Send(frame::WM_SIZE, frame::SIZE_RESTORED, 0)
+      .Do([this] { events.push_back("--lost"); })
+      .Idle(2)
+      .Do([this] {
+        events.push_back("--back");
+        EXPECT_EQ(device->Calls("TestCooperativeLevel").size(), 2u);
+      })
+      .Idle(2);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(ErrorPending());
+  auto lost = After("--lost");
+  lost.resize(std::find(lost.begin(), lost.end(), "--back") - lost.begin());
+  EXPECT_THAT(lost, ElementsAre("update", "update"));  // no draw while lost
+  EXPECT_THAT(Hooks(After("--back")),
+              ElementsAre("C.OnDeviceLost", "B.OnDeviceLost", "A.OnDeviceLost", "C.OnDeviceDestroy",
+                          "B.OnDeviceDestroy", "A.OnDeviceDestroy", "C.OnDestroy", "B.OnDestroy", "A.OnDestroy"));
+  EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 3);
+  EXPECT_EQ(counter.presents, 3);  // the lost one and the two after
+}
+
+// The paused loop's timer steps the clock for its own id only, and not in loop mode 1,
+// which steps once per message already; the steps carry the time that passed.
+TEST_F(FrameworkTest, PausedTimerStepsTheClockForItsOwnIdOnly) {
+  settings.pausedTimerInterval = 0.25f;
+  ws.Idle(1)
+      .Send(frame::WM_SIZE, frame::SIZE_MINIMIZED, 0)
+      .Do([this] { events.push_back("--paused"); })
+      .Send(frame::WM_TIMER, 2)
+      .Send(frame::WM_TIMER, 1)
+      .Send(frame::WM_TIMER, 1);
+  Run();
+  EXPECT_THAT(After("--paused"), ElementsAre("update", "update"));
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[1].elapsed, 0.25f);
+  EXPECT_EQ(steps[2].time, 0.5f);
+
+  frame::test_seam::ResetState();
+  frame::test_seam::SetClock([this] { return clock; });
+  events.clear();
+  frame::FakeWindowSystem script;
+  settings.pausedLoopMode = 1;
+  script.Send(frame::WM_SIZE, frame::SIZE_MINIMIZED, 0)
+      .Do([this] { events.push_back("--paused"); })
+      .Send(frame::WM_TIMER, 1)
+      .Do([this] { events.push_back("--end"); });
+  frame::Platform platform;
+  platform.windowSystem = &script;
+  platform.createDevice = [](frame::WindowSystem&, const gfx::D3DPRESENT_PARAMETERS&, gfx::DWORD,
+                             std::unique_ptr<gfx::Device>& out) -> HRESULT {
+    out = std::make_unique<gfx::RecordingDevice>();
+    return D3D_OK;
+  };
+  frame::SetPlatform(platform);
+  frame::Run(settings, mode);
+  auto paused = After("--paused");
+  paused.resize(std::find(paused.begin(), paused.end(), "--end") - paused.begin());
+  EXPECT_THAT(paused, ElementsAre("update"));  // the message's own step only
+}
+
+// With the cursor captured, losing the focus (or entering the move/size loop) shows the
+// system cursor, left where capture pinned it; coming back hides it and pins it to the
+// centre again.
+TEST_F(FrameworkTest, CursorAndCaptureFollowActivation) {
+  std::vector<std::string> log;
+  auto mark = [&](const char* name) {
+    return [&, name] {
+      log.push_back(name);
+      ws.log.clear();
+    };
+  };
+  auto take = [&] {
+    for (const auto& line : ws.log) {
+      if (line.rfind("ShowCursor", 0) == 0 || line.rfind("SetCursorPos", 0) == 0) log.push_back(line);
+    }
+    ws.log.clear();
+  };
+  ws.Send(frame::WM_ACTIVATE, frame::WA_ACTIVE)
+      .Do([&] {
+        input::SetCapture(true);
+        ws.log.clear();
+      })
+      .Do(mark("--inactive"))
+      .Send(frame::WM_ACTIVATE, frame::WA_INACTIVE)
+      .Do(take)
+      .Do(mark("--active"))
+      .Send(frame::WM_ACTIVATE, frame::WA_ACTIVE)
+      .Do(take)
+      .Do(mark("--size loop"))
+      .Send(frame::WM_ENTERSIZEMOVE)
+      .Do(take)
+      .Do(mark("--size loop ends"))
+      .Send(frame::WM_EXITSIZEMOVE)
+      .Do(take)
+      .Do([&] { input::SetCapture(false); });
+  Run();
+  // The fake's window rectangle is (96, 30)-(904, 654): centre (500, 342) on screen.
+  EXPECT_THAT(log, ElementsAre("--inactive", "ShowCursor(1) -> 0", "--active", "SetCursorPos(500,342)",
+                               "ShowCursor(0) -> -1", "--size loop", "ShowCursor(1) -> 0", "--size loop ends",
+                               "SetCursorPos(500,342)", "ShowCursor(0) -> -1"));
+}
+
 struct RunFailure {
   const char* what;
   std::vector<std::string> lastLines;  // newest last
@@ -481,6 +765,13 @@ TEST_P(FrameworkRunFailureTest, RecordsItsLinesAndClosesTheWindow) {
   if (what == "reset") {
     ws.Idle(1).Do([this] { device->FailCall("Reset", D3DERR_INVALIDCALL); }).UserResize(640, 480);
   }
+  if (what == "reset state block") {
+    ws.Idle(1).Do([this] { device->FailCall("CreateStateBlock", E_OUTOFMEMORY); }).UserResize(640, 480);
+  }
+  if (what == "restore") {
+    ws.Idle(1).Do([this] { b.failIn = "OnDeviceRestore"; }).UserResize(640, 480);
+  }
+  frame::Register(&counter);
   ws.Idle(3);
   EXPECT_EQ(Run(), 0);
   ASSERT_TRUE(ErrorPending());
@@ -489,6 +780,13 @@ TEST_P(FrameworkRunFailureTest, RecordsItsLinesAndClosesTheWindow) {
   ASSERT_GE(lines.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_THAT(lines[lines.size() - expected.size() + i], EndsWith(expected[i]));
+  }
+  // A failed update is not followed by a draw, a failed draw not by a present.
+  if (what == "update") {
+    EXPECT_EQ(std::count(events.begin(), events.end(), "draw"), 0);
+  }
+  if (what == "draw") {
+    EXPECT_EQ(counter.presents, 0);
   }
   // The close ran the normal shutdown.
   EXPECT_EQ(events.back(), "A.OnDestroy");
@@ -506,8 +804,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RunFailure{"cooperative",
                                  {"Błąd podczas testowania poziomu kooperatywności urządzenia"_cp,
                                   "Błąd podczas działania programu (rysowanie)"_cp}},
-                      RunFailure{"reset", {"Nie można zresetować urządzenia"_cp}}),
-    [](const auto& info) { return std::string(info.param.what); });
+                      RunFailure{"reset", {"Nie można zresetować urządzenia"_cp}},
+                      RunFailure{"reset state block", {"Nie można zapamiętać domyślnego stanu urządzenia"_cp}},
+                      RunFailure{"restore", {"B failed", "Nie można przywrócić urządzenia po zresetowaniu"_cp}}),
+    [](const auto& info) {
+      std::string name = info.param.what;
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
 
 TEST_F(FrameworkTest, ActivationCountsOnceForRepeatedActivateAndBalancesSizeMoveLoops) {
   std::vector<bool> active;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -255,17 +256,46 @@ TEST_F(SdlWindowSystemTest, CursorWarpsCountsAndConvertsCoordinates) {
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
 }
 
+// GetMessage waits for ever when nothing comes. A watchdog thread pushes a quit (WM_CLOSE)
+// into SDL's queue after 3 s unless the test is done, so a timer that never fires fails
+// the test at once instead of hanging it until ctest's timeout.
+class Watchdog {
+ public:
+  Watchdog()
+      : thread([this] {
+          for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          if (done) return;
+          fired = true;
+          SDL_Event e{};
+          e.type = SDL_QUIT;
+          SDL_PushEvent(&e);
+        }) {}
+  ~Watchdog() {
+    done = true;
+    thread.join();
+  }
+  std::atomic<bool> done{false}, fired{false};
+
+ private:
+  std::thread thread;
+};
+
 TEST_F(SdlWindowSystemTest, TimerAndPostedMessagesReachTheWaitingLoop) {
+  Watchdog watchdog;
   ws.SetTimer(1, 30);
   Message m;
-  ASSERT_TRUE(ws.GetMessage(m));
-  while (m.message != frame::WM_TIMER) ASSERT_TRUE(ws.GetMessage(m));
+  do {
+    ASSERT_TRUE(ws.GetMessage(m));
+  } while (m.message != frame::WM_TIMER && !watchdog.fired);
+  ASSERT_EQ(m.message, frame::WM_TIMER) << "no timer message within 3 s";
   EXPECT_EQ(m.wParam, 1u);
   ws.KillTimer(1);
   ws.PostClose();
   ws.PostQuit(3);
-  ASSERT_TRUE(ws.GetMessage(m));
-  while (m.message != frame::WM_CLOSE) ASSERT_TRUE(ws.GetMessage(m));
+  do {
+    ASSERT_TRUE(ws.GetMessage(m));
+  } while (m.message != frame::WM_CLOSE);
+  EXPECT_FALSE(watchdog.fired);
   EXPECT_FALSE(ws.GetMessage(m));
   EXPECT_EQ(m.message, frame::WM_QUIT);
   EXPECT_EQ(m.wParam, 3u);

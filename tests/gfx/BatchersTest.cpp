@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/ErrorTrace.h"
@@ -204,12 +205,41 @@ TEST_F(BatchersTest, TextQueueIsEmptyAfterEveryRestoreAndLoss) {
   EXPECT_EQ(device.LiveResources(), 2);
 }
 
+// The settings a system answers become lines, seconds and an interval; the ones it does
+// not answer fall back one by one.
 TEST(GUISystem, FallbackInputSettings) {
-  gui::GUISystem system;
-  EXPECT_EQ(system.wheelLines, 3u);
-  EXPECT_FLOAT_EQ(system.repeatDelay, 0.5f);
-  EXPECT_FLOAT_EQ(system.repeatInterval, 0.2f);
-  EXPECT_TRUE(system.windows.empty());
+  using frame::SystemSetting;
+  struct Case {
+    std::map<SystemSetting, unsigned> answers;
+    unsigned wheelLines;
+    float repeatDelay, repeatInterval;
+  };
+  const Case cases[] = {
+      {{}, 3u, 0.5f, 0.2f},
+      {{{SystemSetting::WheelScrollLines, 7}, {SystemSetting::KeyboardDelay, 3}, {SystemSetting::KeyboardSpeed, 31}},
+       7u,
+       1.0f,
+       1.0f / (31 * 0.9166667f + 2.5f)},
+      {{{SystemSetting::KeyboardDelay, 0}, {SystemSetting::KeyboardSpeed, 0}}, 3u, 0.25f, 0.4f},
+      {{{SystemSetting::WheelScrollLines, 1}}, 1u, 0.5f, 0.2f},
+  };
+  for (const Case& c : cases) {
+    const gui::GUISystem system([&](SystemSetting which, unsigned& value) {
+      const auto it = c.answers.find(which);
+      if (it == c.answers.end()) return false;
+      value = it->second;
+      return true;
+    });
+    EXPECT_EQ(system.wheelLines, c.wheelLines);
+    EXPECT_FLOAT_EQ(system.repeatDelay, c.repeatDelay);
+    EXPECT_FLOAT_EQ(system.repeatInterval, c.repeatInterval);
+    EXPECT_TRUE(system.windows.empty());
+  }
+  // This platform answers nothing.
+  const gui::GUISystem platform;
+  EXPECT_EQ(platform.wheelLines, 3u);
+  EXPECT_FLOAT_EQ(platform.repeatDelay, 0.5f);
+  EXPECT_FLOAT_EQ(platform.repeatInterval, 0.2f);
 }
 
 }  // namespace

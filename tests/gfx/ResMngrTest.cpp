@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Common_Code/Cp1250.h"
@@ -123,6 +125,58 @@ TEST_F(ResMngrTest, ProportionalFaceStopsWithTheFixedWidthMessage) {
                                        std::string("Czcionka musi być stałej szerokości"_cp)));
 }
 
+// Heights a font cannot be made at are refused before any face is looked up: the
+// smallest int, zero, negatives and sizes whose glyphs no texture holds.
+TEST_F(ResMngrTest, FontHeightOutsideFourTo256IsAStartUpError) {
+  for (const char* height : {"-2147483648", "-16", "0", "3", "257", "300", "100000", "2147483647"}) {
+    UseConfig(FontConfig("DejaVu Sans Mono", height, "0"));
+    manager.OnDeviceCreate();
+    ASSERT_TRUE(ErrorPending()) << height;
+    EXPECT_FALSE(manager.font.font) << height;
+    EXPECT_FALSE(manager.sphere) << height;
+    EXPECT_THAT(TakeLines(),
+                ElementsAre(HasSubstr("ResMngr::OnDeviceCreate"), HasSubstr("ResMngr::Font::OnDeviceCreate"),
+                            std::string("Wysokość czcionki musi wynosić od 4 do 256 pikseli"_cp)))
+        << height;
+    EXPECT_EQ(device.Calls("CreateTexture").size(), 0u) << height;
+  }
+}
+
+// Both ends of the range give a fixed-width font whose atlas every device can hold.
+TEST_F(ResMngrTest, FontHeightsFourAnd256AreMade) {
+  for (const char* height : {"4", "256"}) {
+    UseConfig(FontConfig("DejaVu Sans Mono", height, "1"));
+    manager.OnDeviceCreate();
+    ASSERT_FALSE(ErrorPending()) << height << ::testing::PrintToString(TakeLines());
+    ASSERT_TRUE(manager.font.font);
+    EXPECT_GT(manager.font.charWidth, 0);
+    EXPECT_GE(manager.font.charHeight, std::atoi(height));
+    const auto textures = device.Calls("CreateTexture");
+    ASSERT_EQ(textures.size(), 1u);
+    unsigned width = 0, atlasHeight = 0;
+    ASSERT_EQ(std::sscanf(textures[0].args.c_str(), "%u, %u", &width, &atlasHeight), 2) << textures[0].args;
+    EXPECT_LE(width, 4096u) << height;
+    EXPECT_LE(atlasHeight, 4096u) << height;
+    manager.OnDeviceDestroy();
+    device.ClearLog();
+  }
+}
+
+// fontconfig answers every name with some family; a substitute is not the font asked for.
+TEST_F(ResMngrTest, AFontThatIsNotInstalledIsNamed) {
+  UseConfig(FontConfig("No Such Face Mono", "16", "0"));
+  manager.OnDeviceCreate();
+  ASSERT_TRUE(ErrorPending());
+  EXPECT_FALSE(manager.font.font);
+  EXPECT_THAT(TakeLines(), ElementsAre(HasSubstr("ResMngr::OnDeviceCreate"), HasSubstr("ResMngr::Font::OnDeviceCreate"),
+                                       std::string("Nie znaleziono czcionki \"No Such Face Mono\""_cp)));
+  // The family is compared as fontconfig compares it: case and blanks do not count.
+  UseConfig(FontConfig("dejavusansmono", "16", "0"));
+  manager.OnDeviceCreate();
+  EXPECT_FALSE(ErrorPending()) << ::testing::PrintToString(TakeLines());
+  EXPECT_TRUE(manager.font.font);
+}
+
 TEST_F(ResMngrTest, DeviceFailuresGiveTheirMessages) {
   UseConfig(FontConfig("DejaVu Sans Mono", "16", "0"));
   device.FailCall("CreateTexture", D3DERR_OUTOFVIDEOMEMORY);
@@ -228,6 +282,18 @@ TEST_F(ResMngrTest, TextIsCutAtTheRectangleUnlessNoClip) {
   EXPECT_EQ(cut[1].x1, 15.0f);
   EXPECT_LT(cut[1].u1, free[1].u1);
   EXPECT_FLOAT_EQ(cut[1].u1 - cut[1].u0, (free[1].u1 - free[1].u0) * (15.0f - free[1].x0) / (free[1].x1 - free[1].x0));
+}
+
+// Glyphs of 100 000 pixels cannot be rasterised: the font fails as a whole instead of
+// coming out with no glyphs at all (which would pass the fixed-width check).
+TEST(Font, AGlyphThatCannotBeRenderedFailsTheFont) {
+  RecordingDevice device;
+  std::unique_ptr<Font> font;
+  EXPECT_EQ(D3DXCreateFontA(&device, -100000, 0, FW_NORMAL, 1, 0, EASTEUROPE_CHARSET, OUT_DEFAULT_PRECIS,
+                            ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "DejaVu Sans Mono", font),
+            E_FAIL);
+  EXPECT_FALSE(font);
+  EXPECT_EQ(device.Calls("CreateTexture").size(), 0u);
 }
 
 TEST(Sphere, FacesPointOutwards) {
