@@ -146,7 +146,10 @@ std::string ReplaceAll(std::string_view text, std::string_view pattern, std::str
 
 std::string ConvertLineBreaks(std::string_view text, int style) {
   if (style == kBreaksUnchanged) return std::string(text);
-  const std::string_view lineBreak = style == kBreaksCrLf ? "\r\n" : style == kBreaksLf ? "\n" : style == kBreaksCr ? "\r" : "";
+  const std::string_view lineBreak = style == kBreaksCrLf ? "\r\n"
+                                     : style == kBreaksLf ? "\n"
+                                     : style == kBreaksCr ? "\r"
+                                                          : "";
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -137,17 +137,15 @@ bool ErrorPending() { return CurrentErrorTrace().IsPending(); }
 
 void ErrorAdd(std::string_view text, std::string_view file, int line) { CurrentErrorTrace().Add(text, file, line); }
 
-void ErrorRaise(std::string_view text, std::string_view file, int line) {
-  CurrentErrorTrace().Raise(text, file, line);
-}
+void ErrorRaise(std::string_view text, std::string_view file, int line) { CurrentErrorTrace().Raise(text, file, line); }
 
 void ErrorRaiseWin32(std::string_view text, std::string_view file, int line) {
   const int code = errno;  // before anything else can change it
   CurrentErrorTrace().RaiseWin32Code(static_cast<unsigned>(code), SystemText(code), text, file, line);
 }
 
-void ErrorRaiseWin32Code(unsigned code, std::string_view systemText, std::string_view text,
-                         std::string_view file, int line) {
+void ErrorRaiseWin32Code(unsigned code, std::string_view systemText, std::string_view text, std::string_view file,
+                         int line) {
   CurrentErrorTrace().RaiseWin32Code(code, systemText, text, file, line);
 }
 

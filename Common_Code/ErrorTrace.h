@@ -43,8 +43,8 @@ class ErrorTrace {
 
   // The same for a code and system text a library reported itself (a failed SDL or GL
   // call gives its own error text).
-  void RaiseWin32Code(unsigned code, std::string_view systemText, std::string_view text,
-                      std::string_view file, int line);
+  void RaiseWin32Code(unsigned code, std::string_view systemText, std::string_view text, std::string_view file,
+                      int line);
 
   // Root line "(DirectX,<hr>) <name> (<description>)"; a success code records nothing.
   void RaiseDirectX(HRESULT hr, std::string_view text, std::string_view file, int line);
@@ -94,8 +94,8 @@ bool ErrorPending();
 void ErrorAdd(std::string_view text, std::string_view file, int line);
 void ErrorRaise(std::string_view text, std::string_view file, int line);
 void ErrorRaiseWin32(std::string_view text, std::string_view file, int line);
-void ErrorRaiseWin32Code(unsigned code, std::string_view systemText, std::string_view text,
-                         std::string_view file, int line);
+void ErrorRaiseWin32Code(unsigned code, std::string_view systemText, std::string_view text, std::string_view file,
+                         int line);
 void ErrorRaiseDirectX(HRESULT hr, std::string_view text, std::string_view file, int line);
 void ErrorRaiseParse(const tvl::Error& error, std::string_view text, std::string_view file, int line);
 bool ErrorPopLine(std::string& out);

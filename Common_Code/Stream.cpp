@@ -141,7 +141,8 @@ void ReadWholeFile(std::string_view path, std::string& out) {
   // Opened by its own bytes, named in the message's code page.
   if (!file.file) ErrorRaise("Nie mozna otworzyc pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
   if (!ErrorPending()) file.ReadAll(out);
-  if (ErrorPending()) ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
+  if (ErrorPending())
+    ErrorAdd("Nie mozna wczytac lancucha z pliku \"" + cp1250::PathText(name) + "\"", ERROR_FILE_LINE);
 }
 
 }  // namespace stream

@@ -105,12 +105,23 @@ void OnMouseMove(int dx, int dy) {
 void OnChar(unsigned code) {
   if (!state.documentReady) return;
   switch (code) {
-    case 13: state.playing = true; break;
-    case 27: state.playing = false; break;
-    case 'l': state.lightingOn = !state.lightingOn; break;
-    case 'o': state.orthographic = !state.orthographic; break;
-    case 'w': state.wireOverlayOn = !state.wireOverlayOn; break;
-    default: break;
+    case 13:
+      state.playing = true;
+      break;
+    case 27:
+      state.playing = false;
+      break;
+    case 'l':
+      state.lightingOn = !state.lightingOn;
+      break;
+    case 'o':
+      state.orthographic = !state.orthographic;
+      break;
+    case 'w':
+      state.wireOverlayOn = !state.wireOverlayOn;
+      break;
+    default:
+      break;
   }
 }
 

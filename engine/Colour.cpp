@@ -6,9 +6,7 @@ namespace engine {
 
 namespace {
 // Truncation toward zero that stays defined for any float (NaN and huge values give 0).
-std::int32_t Truncate(float x) {
-  return x > -2147483648.0f && x < 2147483648.0f ? static_cast<std::int32_t>(x) : 0;
-}
+std::int32_t Truncate(float x) { return x > -2147483648.0f && x < 2147483648.0f ? static_cast<std::int32_t>(x) : 0; }
 std::uint32_t Channel(float x) { return static_cast<std::uint32_t>(Truncate(x * 255)); }
 }  // namespace
 
@@ -27,13 +25,26 @@ std::uint32_t HsvToRgb(float h, float s, float v) {
   const float t = v * (1 - s * (1 - f));
   float r, g, b;
   switch (i) {
-    case 0: r = v, g = t, b = p; break;
-    case 1: r = q, g = v, b = p; break;
-    case 2: r = p, g = v, b = t; break;
-    case 3: r = p, g = q, b = v; break;
-    case 4: r = t, g = p, b = v; break;
-    case 5: r = v, g = p, b = q; break;
-    default: return 0;
+    case 0:
+      r = v, g = t, b = p;
+      break;
+    case 1:
+      r = q, g = v, b = p;
+      break;
+    case 2:
+      r = p, g = v, b = t;
+      break;
+    case 3:
+      r = p, g = q, b = v;
+      break;
+    case 4:
+      r = t, g = p, b = v;
+      break;
+    case 5:
+      r = v, g = p, b = q;
+      break;
+    default:
+      return 0;
   }
   return Channel(r) << 16 | Channel(g) << 8 | Channel(b);
 }

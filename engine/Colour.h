@@ -31,9 +31,7 @@ class ValueSampler {
  public:
   ValueSampler() = default;
   ValueSampler(const qem::Document& document, float t);
-  float operator()(std::uint32_t vertex) const {
-    return single ? a[vertex] : a[vertex] * (1 - f) + f * b[vertex];
-  }
+  float operator()(std::uint32_t vertex) const { return single ? a[vertex] : a[vertex] * (1 - f) + f * b[vertex]; }
 
  private:
   const float* a = nullptr;

@@ -111,9 +111,7 @@ void Engine::OnMouseButton(frame::Point position, int button, int action) {
   engine::OnMouseButton(position, button, action);
 }
 void Engine::OnMouseMove(int dx, int dy) { engine::OnMouseMove(dx, dy); }
-void Engine::OnMouseWheel(frame::Point position, float amount) {
-  engine::OnMouseWheel(position, amount);
-}
+void Engine::OnMouseWheel(frame::Point position, float amount) { engine::OnMouseWheel(position, amount); }
 void Engine::OnChar(unsigned code) { engine::OnChar(code); }
 
 std::uint32_t CountAtLevel(const qem::OctreeNode* node, std::int32_t level) {

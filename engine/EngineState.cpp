@@ -12,13 +12,9 @@ const qem::Document* installedDocument = nullptr;
 
 void ResetState() { state = State{}; }
 
-const qem::Document* CurrentDocument() {
-  return installedDocument ? installedDocument : qem::GetCurrentDocument();
-}
+const qem::Document* CurrentDocument() { return installedDocument ? installedDocument : qem::GetCurrentDocument(); }
 
-std::int32_t CurrentLoadStage() {
-  return installedDocument ? qem::kStageFinished : qem::GetLoadStage();
-}
+std::int32_t CurrentLoadStage() { return installedDocument ? qem::kStageFinished : qem::GetLoadStage(); }
 
 namespace test_seam {
 void InstallDocument(const qem::Document* document) { installedDocument = document; }

@@ -77,9 +77,9 @@ struct State {
   bool rightDrag = false;
 
   // Boundary rendering.
-  gfx::VertexBufferPtr edgeBuffer;  // 3 vertices per boundary triangle
-  std::uint32_t edgeTriangleCount = 0;        // N of the last build
-  std::vector<std::uint32_t> edgeVertices;    // the vertex number of each entry, 3 N
+  gfx::VertexBufferPtr edgeBuffer;          // 3 vertices per boundary triangle
+  std::uint32_t edgeTriangleCount = 0;      // N of the last build
+  std::vector<std::uint32_t> edgeVertices;  // the vertex number of each entry, 3 N
   float displayTime = 0;
   bool cullingOn = true;
   bool wireOverlayOn = true;

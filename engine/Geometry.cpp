@@ -26,9 +26,7 @@ bool SamePoint(const Vec3& p, const Vec3& q, float tol) {
 }
 
 namespace {
-float PlaneValue(const Plane& p, float x, float y, float z) {
-  return p.a * x + p.b * y + p.c * z + p.d;
-}
+float PlaneValue(const Plane& p, float x, float y, float z) { return p.a * x + p.b * y + p.c * z + p.d; }
 }  // namespace
 
 bool PlaneCutsBox(const Plane& plane, const qem::Box& box) {

@@ -39,7 +39,8 @@ LegendLayout ComputeLegend(int width, int height, int charWidth, int charHeight,
   // Each label is centred on the row of its value, right-aligned half a cell from the frame.
   for (int k = 0; k < kLabels; ++k) {
     const int row = (rows - 1) * k / (kLabels - 1);
-    const float value = k == kLabels - 1 ? valueMin : valueMax - (valueMax - valueMin) * static_cast<float>(k) / (kLabels - 1);
+    const float value =
+        k == kLabels - 1 ? valueMin : valueMax - (valueMax - valueMin) * static_cast<float>(k) / (kLabels - 1);
     LegendLayout::Label label;
     label.text = FormatFloat(value, 'g', 4);
     const int centre = layout.top + row;

@@ -136,8 +136,7 @@ bool Inside(const qem::Box& box, const D3DXVECTOR3& p, float tol) {
          p.z >= box.min.z - tol && p.z <= box.max.z + tol;
 }
 
-const qem::Element* Find(const qem::Document& document, const qem::OctreeNode* node, const D3DXVECTOR3& p,
-                         float tol) {
+const qem::Element* Find(const qem::Document& document, const qem::OctreeNode* node, const D3DXVECTOR3& p, float tol) {
   if (!node || !Inside(node->box, p, tol)) return nullptr;
   for (const qem::Element* element : node->elements) {
     if (Inside(qem::ElementBox(document, *element), p, tol) && Contains(document, *element, p, tol)) return element;

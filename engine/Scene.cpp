@@ -186,8 +186,7 @@ void DrawScene() {
     device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     device->SetIndices(state.clipIndexBuffer.get());
     if (state.clipTriangleCount > 0) {
-      device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, state.clipVertexCount, 0,
-                                   state.clipTriangleCount);
+      device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, state.clipVertexCount, 0, state.clipTriangleCount);
     }
     if (state.wireOverlayOn) {
       device->SetRenderState(D3DRS_DEPTHBIAS, wireBias);
@@ -195,8 +194,7 @@ void DrawScene() {
       device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
       device->SetIndices(state.clipWireBuffer.get());
       if (state.clipLineCount > 0 && state.clipWireBuffer) {
-        device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 0, state.clipVertexCount, 0,
-                                     state.clipLineCount);
+        device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 0, state.clipVertexCount, 0, state.clipLineCount);
       }
     }
   }

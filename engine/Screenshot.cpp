@@ -43,8 +43,8 @@ void SavePendingScreenshot(gfx::Device& device) {
   // The picture is complete once the scene ends; the console is drawn after it in a
   // scene of its own.
   device.EndScene();
-  const bool saved = Succeeded(device.ReadBackBuffer(rgba, width, height)) &&
-                     gfx::WritePngFile(name, width, height, rgba, reason);
+  const bool saved =
+      Succeeded(device.ReadBackBuffer(rgba, width, height)) && gfx::WritePngFile(name, width, height, rgba, reason);
   device.BeginScene();
   if (!g_console) return;
   if (saved) {

@@ -22,7 +22,6 @@ struct TextDraw {
   std::uint32_t colour = 0;
 };
 
-
 // state.documentReady from the loader's stage, then state.statusText: "Węzłów: ..." and
 // "Elementów: ..." (and the "Czas: ..." line when the document has a time range, and the
 // "Sonda: ..." line while a probe is set) once the document is ready, else the loader's

@@ -1,9 +1,9 @@
 #include "gfx/PngFile.h"
 
 #include <spng.h>
-#include <zlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>

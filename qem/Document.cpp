@@ -30,9 +30,8 @@ Document::FrameInterval Document::IntervalAt(float t) const {
   if (t == t && count > 2) {
     const auto first = frames.begin() + 1;
     const auto last = frames.begin() + static_cast<std::ptrdiff_t>(count - 1);
-    const auto after = std::upper_bound(first, last, t, [](float time, const TimeFrame& frame) {
-      return time < frame.time;
-    });
+    const auto after =
+        std::upper_bound(first, last, t, [](float time, const TimeFrame& frame) { return time < frame.time; });
     k = static_cast<std::size_t>(after - frames.begin()) - 1;
   }
   const TimeFrame& a = frames[k];

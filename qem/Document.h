@@ -14,14 +14,14 @@
 // document's life: `elements` never moves its records, and an element's triangles are
 // never resized after reading (boundaryTriangles points into them).
 
-#include <cstddef>
-#include <cstdint>
 #include <algorithm>
 #include <compare>
+#include <cstddef>
+#include <cstdint>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <type_traits>
-#include <memory>
 #include <vector>
 
 #include "qem/BigAlloc.h"
@@ -56,9 +56,9 @@ struct Span {
 };
 
 struct Element {
-  Span<Triangle> triangles;          // file order
-  Span<std::uint32_t> vertexIndices; // distinct vertex numbers, ascending (after preparation)
-  Float3 centre;                     // mean of those vertices, normalised units (after preparation)
+  Span<Triangle> triangles;           // file order
+  Span<std::uint32_t> vertexIndices;  // distinct vertex numbers, ascending (after preparation)
+  Float3 centre;                      // mean of those vertices, normalised units (after preparation)
 };
 
 static_assert(std::is_trivially_destructible_v<Element>, "elements are freed block by block");
@@ -73,15 +73,13 @@ struct Box {
   Float3 min, max;
 
   // Every component of min decreased by d, of max increased by d.
-  Box Grow(float d) const {
-    return {{min.x - d, min.y - d, min.z - d}, {max.x + d, max.y + d, max.z + d}};
-  }
+  Box Grow(float d) const { return {{min.x - d, min.y - d, min.z - d}, {max.x + d, max.y + d, max.z + d}}; }
 };
 
 // Strict on every axis: boxes that only touch do not overlap.
 inline bool Overlaps(const Box& a, const Box& b) {
-  return b.max.x > a.min.x && b.min.x < a.max.x && b.max.y > a.min.y && b.min.y < a.max.y &&
-         b.max.z > a.min.z && b.min.z < a.max.z;
+  return b.max.x > a.min.x && b.min.x < a.max.x && b.max.y > a.min.y && b.min.y < a.max.y && b.max.z > a.min.z &&
+         b.min.z < a.max.z;
 }
 
 // One node of the element octree (Octree.h). A node has no children or all eight; users

@@ -31,9 +31,7 @@ struct LoadControl {
     progressCount.store(0, std::memory_order_relaxed);
     progressTotal.store(total, std::memory_order_relaxed);
   }
-  void Advance() {
-    progressCount.store(progressCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  }
+  void Advance() { progressCount.store(progressCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
   void SetProgress(std::uint32_t count) { progressCount.store(count, std::memory_order_relaxed); }
 };
 

@@ -87,7 +87,6 @@ void RunLoad(const std::string& path, Document& document, LoadControl& control,
              const std::function<void(std::int32_t)>& onStage);
 
 // The same steps after reading, for a document already filled (the fuzzer, benchmarks).
-void RunLoadAfterReading(Document& document, LoadControl& control,
-                         const std::function<void(std::int32_t)>& onStage);
+void RunLoadAfterReading(Document& document, LoadControl& control, const std::function<void(std::int32_t)>& onStage);
 
 }  // namespace qem

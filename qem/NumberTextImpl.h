@@ -13,8 +13,7 @@ inline float ParseFloatToken(std::string_view token) {
   if (first != last) {
     const char c = *first;
     const bool digitOrPoint = (c >= '0' && c <= '9') || c == '.';
-    const bool minusNumber = c == '-' && token.size() > 1 &&
-                             ((first[1] >= '0' && first[1] <= '9') || first[1] == '.');
+    const bool minusNumber = c == '-' && token.size() > 1 && ((first[1] >= '0' && first[1] <= '9') || first[1] == '.');
     if (digitOrPoint || minusNumber) {
       double value = 0;
       const auto result = fast_float::from_chars(first, last, value);

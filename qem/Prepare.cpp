@@ -44,8 +44,8 @@ void ValidateDocument(const Document& doc, LoadControl& control) {
   std::size_t i = 0;
   for (const Element& element : doc.elements) {
     if (element.triangles.size() < 4) {
-      return fail("Element o indeksie "_cp + Number(i) + " składa się tylko z "_cp +
-                  Number(element.triangles.size()) + " trójkątów - powinien conajmniej z 4"_cp);
+      return fail("Element o indeksie "_cp + Number(i) + " składa się tylko z "_cp + Number(element.triangles.size()) +
+                  " trójkątów - powinien conajmniej z 4"_cp);
     }
     ++i;
   }

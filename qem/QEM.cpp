@@ -174,8 +174,9 @@ class PlainTokens {
     const std::uint32_t p = current;
     if (p < size) {
       const char c = text[p];
-      const bool numberStart = (c >= '0' && c <= '9') || c == '.' ||
-                               (c == '-' && p + 1 < size && ((text[p + 1] >= '0' && text[p + 1] <= '9') || text[p + 1] == '.'));
+      const bool numberStart =
+          (c >= '0' && c <= '9') || c == '.' ||
+          (c == '-' && p + 1 < size && ((text[p + 1] >= '0' && text[p + 1] <= '9') || text[p + 1] == '.'));
       if (numberStart) {
         double value = 0;
         const auto result = fast_float::from_chars(text + p, text + size, value);

@@ -50,8 +50,7 @@ void LoadDocument(const std::string& path, Document* document, LoadControl& cont
 // The parse of LoadDocument on a text already in memory, whole (tests, the fuzzer, the
 // benchmarks): a failure leaves the parse error and the "Nie można wczytać pliku" line on
 // control.trace, without LoadDocument's location line.
-void ParseDocumentText(std::string_view text, std::string_view path, Document& document,
-                       LoadControl& control);
+void ParseDocumentText(std::string_view text, std::string_view path, Document& document, LoadControl& control);
 
 // The same through LoadDocument's pieces, with a buffer of bufferBytes to start with
 // (tests and the fuzzer hold the two to the same result for any buffer size).

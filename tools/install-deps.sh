@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang
+  clang clang-format
   libsdl2-dev libx11-dev libepoxy-dev libfreetype-dev libfontconfig-dev libgtk-3-dev
   libfast-float-dev libglm-dev libspng-dev zlib1g-dev
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl-dev

@@ -32,9 +32,15 @@ namespace {
 qemgen::Params Box(int size) {
   qemgen::Params params;
   switch (size % 10) {
-    case 2: params.nx = 235, params.ny = 118, params.nz = 60; break;
-    case 1: params.nx = 109, params.ny = 55, params.nz = 28; break;
-    default: params.nx = 51, params.ny = 26, params.nz = 13; break;
+    case 2:
+      params.nx = 235, params.ny = 118, params.nz = 60;
+      break;
+    case 1:
+      params.nx = 109, params.ny = 55, params.nz = 28;
+      break;
+    default:
+      params.nx = 51, params.ny = 26, params.nz = 13;
+      break;
   }
   params.frames = 10;
   if (size >= 10) params.jitter = 0.2f;
@@ -97,8 +103,14 @@ void BM_GenerateClipBuffers(benchmark::State& bench) {
   Label(bench, size);
 }
 BENCHMARK(BM_GenerateClipBuffers)
-    ->Arg(0)->Arg(1)->Arg(2)->Arg(11)->Arg(12)
-    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(11)
+    ->Arg(12)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 void BM_CutDocument(benchmark::State& bench) {
   const int size = static_cast<int>(bench.range(0));
@@ -116,8 +128,16 @@ void BM_CutDocument(benchmark::State& bench) {
 }
 // Second argument: threads (the engine uses 2).
 BENCHMARK(BM_CutDocument)
-    ->Args({0, 1})->Args({1, 1})->Args({2, 1})->Args({0, 2})->Args({1, 2})->Args({2, 2})->Args({12, 2})
-    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({2, 1})
+    ->Args({0, 2})
+    ->Args({1, 2})
+    ->Args({2, 2})
+    ->Args({12, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 // The search index of a document, made once, before its first section.
 void BM_BuildSectionIndex(benchmark::State& bench) {

@@ -31,9 +31,15 @@ qemgen::Params Size(int index) {
   qemgen::Params p;
   p.frames = 10;
   switch (index) {
-    case 0: p.nx = 12, p.ny = 12, p.nz = 12; break;    // 10 368 tetrahedra
-    case 1: p.nx = 26, p.ny = 26, p.nz = 25; break;    // 101 400
-    default: p.nx = 109, p.ny = 55, p.nz = 28; break;  // 1 007 160
+    case 0:
+      p.nx = 12, p.ny = 12, p.nz = 12;
+      break;  // 10 368 tetrahedra
+    case 1:
+      p.nx = 26, p.ny = 26, p.nz = 25;
+      break;  // 101 400
+    default:
+      p.nx = 109, p.ny = 55, p.nz = 28;
+      break;  // 1 007 160
   }
   return p;
 }
@@ -52,7 +58,8 @@ Mesh& GetMesh(int index) {
   if (!mesh) {
     mesh = std::make_unique<Mesh>();
     mesh->text = qemgen::GenerateQem(Size(index));
-    mesh->path = (std::filesystem::temp_directory_path() / ("qem_bench_" + std::to_string(index) + ".big.qem")).string();
+    mesh->path =
+        (std::filesystem::temp_directory_path() / ("qem_bench_" + std::to_string(index) + ".big.qem")).string();
     std::ofstream(mesh->path, std::ios::binary) << mesh->text;
   }
   return *mesh;

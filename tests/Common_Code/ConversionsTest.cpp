@@ -30,8 +30,8 @@ TEST(Conversions, FormatFloatAsPrintfWithoutALengthLimit) {
 }
 
 TEST(Conversions, ToFloatReadsLikeAtof) {
-  const char* cases[] = {"1.5", "  -2.25e1xyz", "+3", ".5", "5.", "1e-3", "0x1p4", "inf", "-nan", "abc", "",
-                         "1e40", "  \t\n7", "3.4028235e38", "1.17549435e-38", "12,5"};
+  const char* cases[] = {"1.5",  "  -2.25e1xyz", "+3", ".5",   "5.",      "1e-3",         "0x1p4",          "inf",
+                         "-nan", "abc",          "",   "1e40", "  \t\n7", "3.4028235e38", "1.17549435e-38", "12,5"};
   for (const char* text : cases) {
     const float expected = static_cast<float>(std::atof(text));
     const float actual = ToFloat(text);
@@ -67,8 +67,8 @@ TEST(Conversions, ParseInt) {
     EXPECT_EQ(out, c.value) << c.text;
   }
   const std::pair<const char*, int> failures[] = {
-      {"", -1}, {"12a", -1}, {" 1", -1}, {"1 ", -1}, {"--1", -1}, {"2147483648", -2}, {"-2147483649", -2},
-      {"99999999999", -2}};
+      {"", -1},    {"12a", -1},        {" 1", -1},          {"1 ", -1},
+      {"--1", -1}, {"2147483648", -2}, {"-2147483649", -2}, {"99999999999", -2}};
   for (const auto& [text, result] : failures) {
     std::int32_t out = 0;
     EXPECT_EQ(ParseInt(text, out, 10), result) << text;

@@ -91,7 +91,7 @@ TEST(ErrorTrace, DirectXRootLineCarriesTheUnsignedCodeNameAndDescription) {
   ErrorTrace trace;
   trace.RaiseDirectX(D3DERR_INVALIDCALL, "Nie można utworzyć bufora"_cp, "Engine", 40);
   EXPECT_EQ(Drain(trace), (std::vector<std::string>{"[Engine,40] " + "Nie można utworzyć bufora"_cp,
-                                                     "(DirectX,2289436780) D3DERR_INVALIDCALL (Invalid call)"}));
+                                                    "(DirectX,2289436780) D3DERR_INVALIDCALL (Invalid call)"}));
   trace.RaiseDirectX(static_cast<HRESULT>(0x80001234u), "", "", 0);
   EXPECT_EQ(Drain(trace), std::vector<std::string>{"(DirectX,2147488308) Unknown (n/a)"});
   trace.RaiseDirectX(E_OUTOFMEMORY, "", "", 0);
@@ -120,11 +120,12 @@ TEST(ErrorTrace, ParseRootLine) {
   const tvl::Error error(3, "ab\r\ncd", 5, "Ogólny błąd składni"_cp);
   ErrorTrace trace;
   trace.RaiseParse(error, "Błąd podczas parsowania pliku konfiguracyjnego"_cp, "", 0);
-  EXPECT_EQ(Drain(trace), (std::vector<std::string>{"Błąd podczas parsowania pliku konfiguracyjnego"_cp,
-                                                     "(tvl2,3) znak 5 wiersz 2 kolumna 2: "_cp +
-                                                         std::string("Ogólny błąd składni"_cp)}));
+  EXPECT_EQ(Drain(trace), (std::vector<std::string>{
+                              "Błąd podczas parsowania pliku konfiguracyjnego"_cp,
+                              "(tvl2,3) znak 5 wiersz 2 kolumna 2: "_cp + std::string("Ogólny błąd składni"_cp)}));
   trace.RaiseParse(tvl::Error(0, "{/", 2), "", "", 0);
-  EXPECT_EQ(Drain(trace), std::vector<std::string>{"(tvl2,0) znak 2 wiersz 1 kolumna 3: Niespodziewany koniec dokumentu"});
+  EXPECT_EQ(Drain(trace),
+            std::vector<std::string>{"(tvl2,0) znak 2 wiersz 1 kolumna 3: Niespodziewany koniec dokumentu"});
   trace.RaiseParse(tvl::Error(-7, "", 0), "", "", 0);
   EXPECT_EQ(Drain(trace), std::vector<std::string>{"(tvl2,-7) znak 0 wiersz 1 kolumna 1: Nieznany blad"});
 }

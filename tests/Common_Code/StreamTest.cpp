@@ -63,7 +63,8 @@ TEST_F(StreamTest, ReadAllStopsAtTheFirstShortBlock) {
     std::size_t size;
     std::vector<std::size_t> reads;
   };
-  const Case cases[] = {{0, {0}}, {65534, {65534}}, {65535, {65535, 0}}, {65536, {65535, 1}}, {131070, {65535, 65535, 0}}};
+  const Case cases[] = {
+      {0, {0}}, {65534, {65534}}, {65535, {65535, 0}}, {65536, {65535, 1}}, {131070, {65535, 65535, 0}}};
   for (const Case& c : cases) {
     const std::string path = Write("sized.bin", std::string(c.size, 'x'));
     CountingFile file(std::fopen(path.c_str(), "rb"));

@@ -42,7 +42,8 @@ std::vector<std::string> UnconvertedLiterals(const std::filesystem::path& path) 
       const std::size_t lineEnd = text.find('\n', j);
       const std::size_t lineStart = text.rfind('\n', i) + 1;
       const bool marked = text.substr(lineStart, lineEnd - lineStart).find("utf-8 literal") != std::string::npos;
-      if (c == '"' && nonAscii && !converted && !marked) found.push_back(path.string() + ":" + std::to_string(startLine));
+      if (c == '"' && nonAscii && !converted && !marked)
+        found.push_back(path.string() + ":" + std::to_string(startLine));
       i = j;
     }
   }

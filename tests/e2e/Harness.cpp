@@ -66,7 +66,8 @@ int Image::Differences(const Image& other, int tolerance, int x0, int y0, int x1
   for (int y = std::max(0, y0); y < std::min({height, other.height, y1}); ++y) {
     for (int x = std::max(0, x0); x < std::min({width, other.width, x1}); ++x) {
       const Rgb a = At(x, y), b = other.At(x, y);
-      if (std::abs(a.r - b.r) > tolerance || std::abs(a.g - b.g) > tolerance || std::abs(a.b - b.b) > tolerance) ++count;
+      if (std::abs(a.r - b.r) > tolerance || std::abs(a.g - b.g) > tolerance || std::abs(a.b - b.b) > tolerance)
+        ++count;
     }
   }
   return count;
@@ -184,7 +185,8 @@ std::string Viewer::Stderr() const {
 std::string Viewer::WaitForWindow(std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
-    std::string found = Shell("xdotool search --onlyvisible --pid " + std::to_string(pid) + " --name '^QEM Viewer$' 2>/dev/null");
+    std::string found =
+        Shell("xdotool search --onlyvisible --pid " + std::to_string(pid) + " --name '^QEM Viewer$' 2>/dev/null");
     if (!found.empty()) {
       window = found.substr(0, found.find('\n'));
       std::this_thread::sleep_for(300ms);
@@ -204,7 +206,8 @@ std::string Viewer::WaitForWindowNamed(const std::string& text, std::chrono::mil
     std::string line;
     while (std::getline(tree, line)) {
       if (line.find(text) == std::string::npos) continue;
-      const std::string id = line.substr(line.find_first_not_of(' '), line.find(' ', line.find_first_not_of(' ')) - line.find_first_not_of(' '));
+      const std::string id = line.substr(line.find_first_not_of(' '),
+                                         line.find(' ', line.find_first_not_of(' ')) - line.find_first_not_of(' '));
       if (id.rfind("0x", 0) != 0 || std::stoul(id, nullptr, 16) == std::stoul(window.empty() ? "0" : window)) continue;
       if (Shell("xwininfo -id " + id + " 2>/dev/null").find("IsViewable") != std::string::npos) return id;
     }

@@ -66,7 +66,7 @@ class Viewer {
   // The window's client area origin and size on the screen.
   void Geometry(int& x, int& y, int& width, int& height);
 
-  void Key(const std::string& keys);                  // xdotool key names, e.g. "grave", "Return"
+  void Key(const std::string& keys);  // xdotool key names, e.g. "grave", "Return"
   void HoldKey(const std::string& key, std::chrono::milliseconds duration);
   void Type(const std::string& utf8);
   void Drag(int button, int x0, int y0, int x1, int y1);  // window-relative pixels

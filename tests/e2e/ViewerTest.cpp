@@ -172,7 +172,8 @@ Image ReadPng(const std::filesystem::path& path) {
   if (!gfx::ReadPngFile(path.string(), width, height, rgba, reason)) return image;
   image.width = static_cast<int>(width);
   image.height = static_cast<int>(height);
-  for (std::size_t i = 0; i < rgba.size(); i += 4) image.rgb.insert(image.rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
+  for (std::size_t i = 0; i < rgba.size(); i += 4)
+    image.rgb.insert(image.rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
   return image;
 }
 
@@ -329,8 +330,8 @@ TEST(Viewer, PolishLettersReachTheConsole) {
   const int cell = (plain.right - plain.left + 1) / 6;
   ASSERT_GT(cell, 3);
   EXPECT_EQ(polish.left, plain.left);
-  EXPECT_LE(std::abs(polish.right - plain.right), cell / 2) << "plain ends at " << plain.right << ", Polish at "
-                                                            << polish.right;
+  EXPECT_LE(std::abs(polish.right - plain.right), cell / 2)
+      << "plain ends at " << plain.right << ", Polish at " << polish.right;
   const int height = plain.bottom - plain.top + 1;
   int differences = 0;
   for (int dy = -2; dy < height + 2; ++dy) {
@@ -366,8 +367,8 @@ TEST(Viewer, AFileThatFailsToLoadShowsTheErrorAndTheProgramKeepsRunning) {
 struct FatalCase {
   const char* name;
   std::vector<std::string> args;
-  std::string config;  // empty: the repository's
-  std::string lastLine;     // how the root-cause line ends (after its location, if any)
+  std::string config;      // empty: the repository's
+  std::string lastLine;    // how the root-cause line ends (after its location, if any)
   std::string lineBefore;  // optional: a line the trace must also hold
   int status;              // the exit status
 };
@@ -414,8 +415,9 @@ TEST_P(FatalStart, EndsWithTheMessageBoxAndTheReport) {
 }
 
 std::string ConfigWithout(const std::string& key) {
-  std::string config = "Gfx { Width = 1024; Height = 768; RefreshRate = 60; FullScreen = false\n"
-                       "  Font { Name = \"DejaVu Sans Mono\"; Height = 16; Bold = false } }\n";
+  std::string config =
+      "Gfx { Width = 1024; Height = 768; RefreshRate = 60; FullScreen = false\n"
+      "  Font { Name = \"DejaVu Sans Mono\"; Height = 16; Bold = false } }\n";
   const auto at = config.find(key + " = ");
   config.erase(at, config.find(';', at) - at + 1);
   return config;
@@ -425,15 +427,21 @@ INSTANTIATE_TEST_SUITE_P(
     Viewer, FatalStart,
     ::testing::Values(
         FatalCase{"two_arguments", {"a.qem", "b.qem"}, "", "] Za dużo parametrów"_cp, "", kCancelled},
-        FatalCase{"missing_key", {"SAMPLE"}, ConfigWithout("RefreshRate"),
+        FatalCase{"missing_key",
+                  {"SAMPLE"},
+                  ConfigWithout("RefreshRate"),
                   "Nie można wczytać z konfiguracji klucza \"Gfx/RefreshRate\" typu DWORD: Nie znaleziono klucza"_cp,
-                  "Nie można wczytać konfiguracji trybu wyświetlania"_cp, kCancelled},
+                  "Nie można wczytać konfiguracji trybu wyświetlania"_cp,
+                  kCancelled},
         // A load that cannot read its file ends the running program through its update step.
         FatalCase{"missing_mesh", {"no-such-mesh.qem"}, "", "Nie mozna otworzyc pliku \"no-such-mesh.qem\"", "", 1},
-        FatalCase{"proportional_font", {"SAMPLE"},
+        FatalCase{"proportional_font",
+                  {"SAMPLE"},
                   "Gfx { Width = 1024; Height = 768; RefreshRate = 60; FullScreen = false\n"
                   "  Font { Name = \"DejaVu Sans\"; Height = 16; Bold = false } }\n",
-                  "Czcionka musi być stałej szerokości"_cp, "", 256 - 6}),  // stage 2/3 failed
+                  "Czcionka musi być stałej szerokości"_cp,
+                  "",
+                  256 - 6}),  // stage 2/3 failed
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Viewer, ClosingDuringALargeLoadEndsPromptly) {

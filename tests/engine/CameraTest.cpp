@@ -316,8 +316,9 @@ TEST_F(CameraTest, TimeChangeRecoloursAndRefreshesTheStatus) {
 }
 
 TEST_F(CameraTest, SingleFrameDocumentIgnoresTimeKeys) {
-  Load("QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
-       "FRAMES 1\n4  1 2 3 4\n");
+  Load(
+      "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
+      "FRAMES 1\n4  1 2 3 4\n");
   engine::OnChar(13);
   Hold({0xCF, 0xD1});
   engine::StepTimeBy(1);

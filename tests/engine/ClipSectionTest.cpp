@@ -16,9 +16,9 @@
 
 namespace {
 
+using engine::state;
 using enginetest::EngineTest;
 using enginetest::TakeTrace;
-using engine::state;
 using ::testing::ElementsAre;
 
 class ClipSectionTest : public EngineTest {
@@ -248,7 +248,7 @@ std::array<double, 3> ToWorld(double x, double y, double z) {
   const double cy = std::cos(double{state.rotationY}), sy = std::sin(double{state.rotationY});
   const double cx = std::cos(double{state.rotationX}), sx = std::sin(double{state.rotationX});
   const double x1 = x * cy + z * sy, z1 = z * cy - x * sy;  // about y
-  return {x1, y * cx - z1 * sx, y * sx + z1 * cx};           // about x
+  return {x1, y * cx - z1 * sx, y * sx + z1 * cx};          // about x
 }
 
 double WorldPlaneValue(double x, double y, double z) {
@@ -316,7 +316,8 @@ double BoxCutArea(const engine::Plane& P, const qem::Vertex& lo, const qem::Vert
     const double b[3] = {points[i + 1][0] - points[0][0], points[i + 1][1] - points[0][1],
                          points[i + 1][2] - points[0][2]};
     area += std::sqrt(std::pow(a[1] * b[2] - a[2] * b[1], 2) + std::pow(a[2] * b[0] - a[0] * b[2], 2) +
-                      std::pow(a[0] * b[1] - a[1] * b[0], 2)) / 2;
+                      std::pow(a[0] * b[1] - a[1] * b[0], 2)) /
+            2;
   }
   return area;
 }
@@ -375,8 +376,8 @@ class SectionReferenceTest : public ClipSectionTest {
         const auto& b = document->vertices[key.second];
         const double length = std::hypot(b.x - a.x, b.y - a.y, b.z - a.z);
         const double along = key.first == key.second ? 0 : std::hypot(q.x - a.x, q.y - a.y, q.z - a.z) / length;
-        const std::uint32_t expectedColour = engine::LerpColour(Colour(key.first), Colour(key.second),
-                                                                static_cast<float>(along));
+        const std::uint32_t expectedColour =
+            engine::LerpColour(Colour(key.first), Colour(key.second), static_cast<float>(along));
         for (int shift = 0; shift < 24; shift += 8) {
           const int got = static_cast<int>((q.colour >> shift) & 0xFF);
           const int want = static_cast<int>((expectedColour >> shift) & 0xFF);

@@ -11,8 +11,7 @@ TEST(ColourTest, ScaleRunsFromVioletToRed) {
     float value;
     std::uint32_t colour;
   };
-  const Case cases[] = {{0, 0x007F00FF}, {0.25f, 0x00009FFF}, {0.5f, 0x0000FF3F},
-                        {0.75f, 0x00DFFF00}, {1, 0x00FF0000}};
+  const Case cases[] = {{0, 0x007F00FF}, {0.25f, 0x00009FFF}, {0.5f, 0x0000FF3F}, {0.75f, 0x00DFFF00}, {1, 0x00FF0000}};
   for (const Case& c : cases) {
     EXPECT_EQ(engine::ValueColour(c.value, 0, 1), c.colour) << c.value;
   }

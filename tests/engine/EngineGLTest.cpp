@@ -320,7 +320,8 @@ TEST_F(JitteredSectionGLTest, SectionHasNoPinholes) {
     float left = 1e9f, right = -1e9f, top = 1e9f, bottom = -1e9f;
     const qem::Vertex& lo = document->vertices.front();
     const qem::Vertex& hi = document->vertices.back();
-    for (const gfx::D3DXVECTOR3 q : {gfx::D3DXVECTOR3{lo.x, lo.y, -distance}, gfx::D3DXVECTOR3{hi.x, hi.y, -distance}}) {
+    for (const gfx::D3DXVECTOR3 q :
+         {gfx::D3DXVECTOR3{lo.x, lo.y, -distance}, gfx::D3DXVECTOR3{hi.x, hi.y, -distance}}) {
       gfx::D3DXVECTOR4 p;
       gfx::D3DXVec3Transform(&p, &q, &all);
       const float x = (p.x / p.w + 1) / 2 * kWidth, y = (1 - p.y / p.w) / 2 * kHeight;
@@ -367,7 +368,8 @@ TEST_F(LegendGLTest, EveryRowOfTheBarIsTheMeshsColourOfItsValue) {
     const int rows = layout.bottom - layout.top;
     ASSERT_EQ(rows, 48);
     for (int row = 0; row < rows; ++row) {
-      const std::uint32_t expected = engine::ValueColour(engine::LegendRowValue(row, rows, r.low, r.high), r.low, r.high);
+      const std::uint32_t expected =
+          engine::ValueColour(engine::LegendRowValue(row, rows, r.low, r.high), r.low, r.high);
       for (const int x : {layout.left, (layout.left + layout.right) / 2, layout.right - 1}) {
         EXPECT_EQ(surface.ReadPixel(x, layout.top + row), expected | 0xFF000000u) << row << " " << x;
       }
@@ -454,8 +456,11 @@ TEST_F(PickGLTest, PicksTheTriangleDrawnAtTheProjectedCentre) {
     bool sectionShown = true;
   };
   const Case cases[] = {
-      {-0.3f, -0.7f, engine::kSqrt3, false, 1}, {-0.3f, -0.7f, 0, false, 1}, {0.6f, 2.1f, 0.3f, true, 1},
-      {2.5f, -1.2f, -0.4f, false, 1.6f},        {1.0f, 0.4f, 0, true, 2.5f},
+      {-0.3f, -0.7f, engine::kSqrt3, false, 1},
+      {-0.3f, -0.7f, 0, false, 1},
+      {0.6f, 2.1f, 0.3f, true, 1},
+      {2.5f, -1.2f, -0.4f, false, 1.6f},
+      {1.0f, 0.4f, 0, true, 2.5f},
       // Without the section the cut shows the background through the mesh: the far
       // boundary's inner faces are culled, and the pick passes through them too.
       {-0.3f, -0.7f, 0.2f, false, 1, false},

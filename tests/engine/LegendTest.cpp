@@ -33,8 +33,7 @@ TEST(LegendLayout, RowsAreTheMeshsColoursFromTheLargestValueDown) {
     EXPECT_EQ(layout.rowColours.back(), engine::ValueColour(c.low, c.low, c.high));
     for (int row = 0; row < rows; ++row) {
       const float value = c.high - (c.high - c.low) * static_cast<float>(row) / static_cast<float>(rows - 1);
-      EXPECT_EQ(layout.rowColours[static_cast<std::size_t>(row)], engine::ValueColour(value, c.low, c.high))
-          << row;
+      EXPECT_EQ(layout.rowColours[static_cast<std::size_t>(row)], engine::ValueColour(value, c.low, c.high)) << row;
     }
   }
   const engine::LegendLayout scale = engine::ComputeLegend(640, 480, 8, 16, 0, 1);

@@ -49,8 +49,8 @@ TEST_F(ProbeTest, PointsInsideATetrahedronTakeBarycentricWeights) {
   };
   const Case cases[] = {
       {{-0.25f, 0, 0.5f}, 1.5f, 1.5f},  // the centre: the mean of 0 1 2 3, and of 3 2 1 0
-      {{1, 0, 1}, 1, 2},                 // vertex 1
-      {{0.5f, 0, 0}, 0.5f, 2.5f},        // half-way from vertex 0 to vertex 1
+      {{1, 0, 1}, 1, 2},                // vertex 1
+      {{0.5f, 0, 0}, 0.5f, 2.5f},       // half-way from vertex 0 to vertex 1
   };
   for (const Case& c : cases) {
     std::vector<engine::ProbeWeight> weights;
@@ -115,10 +115,11 @@ TEST_F(ProbeTest, HelpListsEveryKeyAndCommand) {
   const auto lines = Run("help");
   std::string all;
   for (const auto& line : lines) all += line + "\n";
-  for (const char* word : {"LPM", "PPM", "kółko", "F12", "\n  W ", "\n  O ", "\n  L ", "Enter", "Home", "PgUp",
-                           "exit", "echo", "mode ", "modes", "profile", "saveprofile", "culling", "wireframe",
-                           "transparency", "map", "fog", "fly", "lighting", "clipplane", "legend", "liczba", "tree",
-                           "zoom", "probe", "screenshot", "help"}) {
+  for (const char* word :
+       {"LPM",     "PPM",       "kółko",        "F12",  "\n  W ", "\n  O ",     "\n  L ",   "Enter",
+        "Home",    "PgUp",      "exit",         "echo", "mode ",  "modes",      "profile",  "saveprofile",
+        "culling", "wireframe", "transparency", "map",  "fog",    "fly",        "lighting", "clipplane",
+        "legend",  "liczba",    "tree",         "zoom", "probe",  "screenshot", "help"}) {
     EXPECT_THAT(all, ::testing::HasSubstr(cp1250::FromUtf8(word))) << word;
   }
   EXPECT_THAT(Run("help me"), ::testing::ElementsAre(::testing::HasSubstr("Za dużo parametrów"_cp)));

@@ -9,9 +9,9 @@
 
 namespace {
 
+using engine::state;
 using enginetest::EngineTest;
 using enginetest::TakeTrace;
-using engine::state;
 using ::testing::ElementsAre;
 
 // One tetrahedron whose first face (0, 1, 2) is written turning into the element: after
@@ -80,9 +80,9 @@ TEST_F(SceneTest, RecolourRewritesOnlyColours) {
   for (std::size_t i = 0; i < after.size(); ++i) {
     EXPECT_EQ(after[i].x, before[i].x);
     EXPECT_EQ(after[i].nz, before[i].nz);
-    const auto value = static_cast<float>(3 - static_cast<int>(std::lround((before[i].x + 1) / 2 +
-                                                                          2 * ((before[i].y + 1) / 2) +
-                                                                          3 * ((before[i].z + 1) / 2))));
+    const auto value =
+        static_cast<float>(3 - static_cast<int>(std::lround((before[i].x + 1) / 2 + 2 * ((before[i].y + 1) / 2) +
+                                                            3 * ((before[i].z + 1) / 2))));
     EXPECT_EQ(after[i].colour, engine::ValueColour(value, 0, 3)) << i;
   }
 }
@@ -115,8 +115,9 @@ TEST_F(SceneTest, ZeroAreaTriangleKeepsItsOrderAndAZeroNormal) {
 }
 
 TEST_F(SceneTest, EqualValuesShowEverythingViolet) {
-  Load("QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
-       "FRAMES 1\n0  5 5 5 5\n");
+  Load(
+      "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
+      "FRAMES 1\n0  5 5 5 5\n");
   engine::GenerateEdgeBuffers();
   for (const auto& v : enginetest::Vertices(state.edgeBuffer.get())) EXPECT_EQ(v.colour, 0x007F00FFu);
 }
@@ -161,9 +162,8 @@ TEST_F(SceneTest, BuildAndRecolourFailures) {
 
 // The expected calls of one frame of DrawScene (buffers #1 boundary, #2 section vertices,
 // #3 section triangles, #4 section outline).
-std::vector<std::string> ExpectedFrame(bool lighting, bool overlay, bool section,
-                                       std::uint32_t boundary, std::uint32_t sectionVertices,
-                                       std::uint32_t triangles, std::uint32_t lines) {
+std::vector<std::string> ExpectedFrame(bool lighting, bool overlay, bool section, std::uint32_t boundary,
+                                       std::uint32_t sectionVertices, std::uint32_t triangles, std::uint32_t lines) {
   const std::string bias0 = "0x0";
   char biasText[16];
   std::snprintf(biasText, sizeof biasText, "0x%X", gfx::FloatToDword(-0.0001f));
@@ -179,11 +179,10 @@ std::vector<std::string> ExpectedFrame(bool lighting, bool overlay, bool section
   }
   const std::string n = std::to_string(boundary);
   for (const char* s : {"SetRenderState(22, 0x3)", "SetRenderState(7, 0x1)", "SetRenderState(27, 0x0)",
-                        "SetRenderState(60, 0xFFFFFFFF)", "SetRenderState(152, 0x1)",
-                        "SetClipPlane(0, (0 0 1 0))", "SetTextureStageState(0, 1, 2)",
-                        "SetTextureStageState(0, 4, 2)", "SetTextureStageState(0, 5, 0)", "SetFVF(0x52)",
-                        "SetStreamSource(0, #1, 0, 28)", "SetRenderState(195, 0x0)",
-                        "SetRenderState(8, 0x3)", "SetTextureStageState(0, 2, 0)"}) {
+                        "SetRenderState(60, 0xFFFFFFFF)", "SetRenderState(152, 0x1)", "SetClipPlane(0, (0 0 1 0))",
+                        "SetTextureStageState(0, 1, 2)", "SetTextureStageState(0, 4, 2)",
+                        "SetTextureStageState(0, 5, 0)", "SetFVF(0x52)", "SetStreamSource(0, #1, 0, 28)",
+                        "SetRenderState(195, 0x0)", "SetRenderState(8, 0x3)", "SetTextureStageState(0, 2, 0)"}) {
     e.push_back(s);
   }
   e.push_back("DrawPrimitive(4, 0, " + n + ")");
@@ -228,12 +227,12 @@ TEST_F(SceneTest, DrawSceneSetsEveryStateInOrder) {
     bool lighting, overlay, sectionShown, cut;
   };
   const Case cases[] = {
-      {true, true, true, true},   {false, true, true, true},  {true, false, true, true},
-      {true, true, false, true},  {false, false, false, true}, {true, true, true, false},
+      {true, true, true, true},  {false, true, true, true},   {true, false, true, true},
+      {true, true, false, true}, {false, false, false, true}, {true, true, true, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "lighting " << c.lighting << " overlay " << c.overlay
-                                      << " section " << c.sectionShown << " cut " << c.cut);
+    SCOPED_TRACE(::testing::Message() << "lighting " << c.lighting << " overlay " << c.overlay << " section "
+                                      << c.sectionShown << " cut " << c.cut);
     engine::ResetState();
     gfx::RecordingDevice fresh;
     frame::test_seam::InstallDevice(&fresh);
@@ -255,8 +254,8 @@ TEST_F(SceneTest, DrawSceneSetsEveryStateInOrder) {
     state.sectionShown = c.sectionShown;
     fresh.ClearLog();
     engine::DrawScene();
-    std::vector<std::string> expected = ExpectedFrame(c.lighting, c.overlay, c.sectionShown, 4,
-                                                      c.cut ? 3 : 0, c.cut ? 1 : 0, c.cut ? 3 : 0);
+    std::vector<std::string> expected =
+        ExpectedFrame(c.lighting, c.overlay, c.sectionShown, 4, c.cut ? 3 : 0, c.cut ? 1 : 0, c.cut ? 3 : 0);
     if (!c.cut) {
       for (auto& line : expected) {
         if (line == "SetClipPlane(0, (0 0 1 0))") line = "SetClipPlane(0, (0 0 1 1.73205))";

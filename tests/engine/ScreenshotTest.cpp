@@ -79,7 +79,7 @@ TEST_F(ScreenshotTest, FailuresReplyInRedAndLeaveNoFile) {
   };
   const Case cases[] = {
       {(dir / "missing" / "shot.png").string(), false},  // no such directory
-      {(dir / "shot.png").string(), true},                // the back buffer cannot be read
+      {(dir / "shot.png").string(), true},               // the back buffer cannot be read
   };
   for (const Case& c : cases) {
     if (c.failRead) device.FailCall("ReadBackBuffer", D3DERR_INVALIDCALL);

@@ -14,9 +14,10 @@ using StatusTest = enginetest::EngineTest;
 
 TEST_F(StatusTest, ReadyDocumentShowsSizesAndTime) {
   // 8 vertices, 2 elements, frames at 0 and 10, shown at 2.5.
-  Load("QEM\nVERTICES 8\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n2 0 0\n3 0 0\n2 1 0\n2 0 1\n"
-       "ELEMENTS 2\n0 2 1  0 1 3  1 2 3  0 3 2\n4 6 5  4 5 7  5 6 7  4 7 6\n"
-       "FRAMES 2\n0  0 0 0 0 0 0 0 0\n10  1 1 1 1 1 1 1 1\n");
+  Load(
+      "QEM\nVERTICES 8\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n2 0 0\n3 0 0\n2 1 0\n2 0 1\n"
+      "ELEMENTS 2\n0 2 1  0 1 3  1 2 3  0 3 2\n4 6 5  4 5 7  5 6 7  4 7 6\n"
+      "FRAMES 2\n0  0 0 0 0 0 0 0 0\n10  1 1 1 1 1 1 1 1\n");
   state.documentReady = false;
   state.displayTime = 2.5f;
   engine::RefreshStatus();
@@ -25,8 +26,9 @@ TEST_F(StatusTest, ReadyDocumentShowsSizesAndTime) {
 }
 
 TEST_F(StatusTest, SingleFrameShowsTwoLines) {
-  Load("QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
-       "FRAMES 1\n0  1 2 3 4\n");
+  Load(
+      "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 2 1  0 1 3  1 2 3  0 3 2\n"
+      "FRAMES 1\n0  1 2 3 4\n");
   engine::RefreshStatus();
   EXPECT_EQ(state.statusText, "Węzłów: 4\nElementów: 1"_cp);
 }

@@ -52,7 +52,7 @@ TEST_F(PngFileTest, WrittenPictureReadsBackPixelForPixel) {
   EXPECT_EQ(h, 2u);
   EXPECT_EQ(back, Picture());
   EXPECT_EQ(Files(), std::vector<std::string>{"a.png"});  // no temporary left
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_NE(st.st_mode & S_IRGRP, 0u) << "readable like any other file the user saves";
 }

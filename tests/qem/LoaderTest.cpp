@@ -95,8 +95,8 @@ TEST_F(QemLoader, AParseFailureShowsThreeLines) {
 TEST_F(QemLoader, AFileThatCannotBeOpenedReachesTheGlobalTraceWhenPolled) {
   const std::string path = "/nonexistent/mesh.qem";
   qem::StartLoading(path);
-  qem::CancelLoading();  // waits for the thread; nothing was cancelled in time to matter
-  EXPECT_FALSE(ErrorPending());  // the loader thread never touches the global trace
+  qem::CancelLoading();                            // waits for the thread; nothing was cancelled in time to matter
+  EXPECT_FALSE(ErrorPending());                    // the loader thread never touches the global trace
   const std::int32_t stage = qem::GetLoadStage();  // the poll hands the lines over
   ASSERT_TRUE(ErrorPending());
   const auto& lines = GlobalErrorTrace().Lines();

@@ -8,9 +8,9 @@
 #include "qem/Boundary.h"
 #include "qem/Octree.h"
 #include "qem/Prepare.h"
+#include "qem/QEM.h"
 #include "tests/qem/QemTestUtil.h"
 #include "tools/qem-generate/Generate.h"
-#include "qem/QEM.h"
 
 namespace {
 
@@ -183,8 +183,8 @@ void ReferenceSplit(const qem::Document& doc, ReferenceNode& node, int& visited)
     bool placed = false;
     for (auto& child : node.children) {
       const qem::Box& k = child->box;
-      if (k.min.x <= e.min.x && k.min.y <= e.min.y && k.min.z <= e.min.z && e.max.x <= k.max.x &&
-          e.max.y <= k.max.y && e.max.z <= k.max.z) {
+      if (k.min.x <= e.min.x && k.min.y <= e.min.y && k.min.z <= e.min.z && e.max.x <= k.max.x && e.max.y <= k.max.y &&
+          e.max.z <= k.max.z) {
         child->elements.push_back(x);
         placed = moved = true;
         break;
@@ -288,7 +288,9 @@ TEST(QemBoundary, OneTetrahedronIsAllBoundary) {
 
 TEST(QemBoundary, ASharedFaceInAnyOrderIsLeftOutOfBoth) {
   // Tetrahedra 0-1-2-3 and 1-2-3-4 share face 1-2-3, written 1 2 3 and 3 1 2.
-  const auto faces = Boundary(kFive, {{{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}}, {{3, 1, 2}, {1, 2, 4}, {1, 3, 4}, {2, 3, 4}}}).faces;
+  const auto faces =
+      Boundary(kFive, {{{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}}, {{3, 1, 2}, {1, 2, 4}, {1, 3, 4}, {2, 3, 4}}})
+          .faces;
   EXPECT_EQ(faces, (Pairs{{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {1, 3}}));
 }
 
@@ -316,7 +318,8 @@ TEST(QemBoundary, RepeatedVertexNumbersMatchAnyTriangleHoldingThem) {
   // Element 1's 3 3 1 is held by element 0's 0 1 3, but 0 1 3 is not matched back: a
   // triangle of three different numbers needs all three in the other.
   const auto faces =
-      Boundary(kFive, {{{1, 1, 2}, {0, 0, 0}, {0, 1, 3}, {1, 2, 3}}, {{1, 2, 4}, {1, 3, 4}, {2, 3, 4}, {3, 3, 1}}}).faces;
+      Boundary(kFive, {{{1, 1, 2}, {0, 0, 0}, {0, 1, 3}, {1, 2, 3}}, {{1, 2, 4}, {1, 3, 4}, {2, 3, 4}, {3, 3, 1}}})
+          .faces;
   EXPECT_EQ(faces, (Pairs{{0, 1}, {0, 2}, {0, 3}, {1, 0}, {1, 1}, {1, 2}}));
 }
 

@@ -229,12 +229,15 @@ TEST(QemPrepare, TimeAndValueRanges) {
 TEST(QemPrepare, ElementVertexSetsAndCentres) {
   qem::Document doc;
   // Element 1 repeats numbers and lists them out of order; element 2 writes a face twice.
-  qemtest::Fill(doc, {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 0, 2}, {2, 2, 2}},
-                {Tet(0, 1, 2, 3), {{4, 3, 2}, {3, 2, 4}, {2, 4, 1}, {1, 1, 4}}, {{0, 1, 2}, {0, 1, 2}, {0, 1, 3}, {1, 2, 3}}},
-                {{0, {0, 0, 0, 0, 0}}});
+  qemtest::Fill(
+      doc, {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 0, 2}, {2, 2, 2}},
+      {Tet(0, 1, 2, 3), {{4, 3, 2}, {3, 2, 4}, {2, 4, 1}, {1, 1, 4}}, {{0, 1, 2}, {0, 1, 2}, {0, 1, 3}, {1, 2, 3}}},
+      {{0, {0, 0, 0, 0, 0}}});
   qem::LoadControl control;
   qem::PrepareDocument(doc, control);
-  const auto indices = [](const qem::Element& e) { return std::vector<std::uint32_t>(e.vertexIndices.begin(), e.vertexIndices.end()); };
+  const auto indices = [](const qem::Element& e) {
+    return std::vector<std::uint32_t>(e.vertexIndices.begin(), e.vertexIndices.end());
+  };
   EXPECT_EQ(indices(doc.elements[0]), (std::vector<std::uint32_t>{0, 1, 2, 3}));
   EXPECT_EQ(indices(doc.elements[1]), (std::vector<std::uint32_t>{1, 2, 3, 4}));
   EXPECT_EQ(indices(doc.elements[2]), (std::vector<std::uint32_t>{0, 1, 2, 3}));

@@ -296,10 +296,12 @@ std::string Summary(std::string_view text, std::uint32_t shift, std::size_t piec
   }
   std::string s = std::to_string(r->doc.vertices.size()) + "v " + std::to_string(r->doc.elements.size()) + "e " +
                   std::to_string(r->doc.frames.size()) + "f";
-  for (const auto& v : r->doc.vertices) s += " " + std::to_string(v.x) + "," + std::to_string(v.y) + "," + std::to_string(v.z);
+  for (const auto& v : r->doc.vertices)
+    s += " " + std::to_string(v.x) + "," + std::to_string(v.y) + "," + std::to_string(v.z);
   for (const auto& e : r->doc.elements) {
     s += " [";
-    for (const auto& t : e.triangles) s += std::to_string(t.a) + "." + std::to_string(t.b) + "." + std::to_string(t.c) + " ";
+    for (const auto& t : e.triangles)
+      s += std::to_string(t.a) + "." + std::to_string(t.b) + "." + std::to_string(t.c) + " ";
     s += "]";
   }
   for (const auto& f : r->doc.frames) {
@@ -322,7 +324,8 @@ TEST(QemReader, EveryTruncationFailsCleanlyAndBothTokenisersAgree) {
   for (char& c : withSeparators) {
     if (c == ' ') c = ',';
   }
-  for (const std::string& source : {full, withSeparators, std::string("QEM VERTICES 2 1,,2;3 4 5 6 ELEMENTS 1 0 0 1\r\n FRAMES 1 5 6")}) {
+  for (const std::string& source :
+       {full, withSeparators, std::string("QEM VERTICES 2 1,,2;3 4 5 6 ELEMENTS 1 0 0 1\r\n FRAMES 1 5 6")}) {
     for (std::size_t n = 1; n <= source.size(); ++n) {  // (an empty text behind a comment is not at its end)
       const std::string prefix = source.substr(0, n);
       SCOPED_TRACE(prefix);

@@ -75,8 +75,8 @@ TEST(QemTools, GenerateIsDeterministicAndInfoReadsItBack) {
 // Every triangle of a generated element faces away from the element's centre, so the
 // viewer's back-face culling shows every outer face of the box and hides none of it.
 TEST(QemTools, GeneratedTrianglesFaceOutOfTheirElement) {
-  for (const char* options : {"--size 2 2 2", "--hex --size 2 2 2", "--hex --size 3 2 2 --jitter 0.2",
-                              "--size 3 2 2 --jitter 0.2"}) {
+  for (const char* options :
+       {"--size 2 2 2", "--hex --size 2 2 2", "--hex --size 3 2 2 --jitter 0.2", "--size 3 2 2 --jitter 0.2"}) {
     SCOPED_TRACE(options);
     qemtest::TempFile file("");
     ASSERT_EQ(Execute(kGenerate + " --frames 1 " + options + " " + file.path).status, 0);
@@ -130,9 +130,7 @@ TEST(QemTools, InfoExitCodesForBrokenAndMissingFiles) {
 
   // A file name with Polish letters is opened as given and shown as given.
   const std::string polish = "/tmp/qem_test_siatka_zażółć.qem";
-  {
-    std::ofstream(polish, std::ios::binary) << "QEM\nVERTICES x\n";
-  }
+  { std::ofstream(polish, std::ios::binary) << "QEM\nVERTICES x\n"; }
   const Ran named = Execute(kInfo + " '" + polish + "'");
   std::remove(polish.c_str());
   EXPECT_EQ(named.status, 1);
@@ -170,8 +168,8 @@ TEST(QemTools, GenerateRefusesBadArgumentsSayingWhich) {
   for (const auto& c : cases) {
     const Ran run = Execute(kGenerate + " " + c.arguments, true);
     EXPECT_EQ(run.status, 3) << c.arguments;
-    EXPECT_NE(run.out.find(std::string("qem-generate: ") + c.says), std::string::npos)
-        << c.arguments << "\n" << run.out;
+    EXPECT_NE(run.out.find(std::string("qem-generate: ") + c.says), std::string::npos) << c.arguments << "\n"
+                                                                                       << run.out;
   }
 }
 

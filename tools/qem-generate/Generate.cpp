@@ -150,8 +150,8 @@ bool WriteText(const Params& p, Writer& w) {
         // other way round the diagonal (0, 1, 5 against 0, 1, 3); their middle corners are
         // swapped so that every tetrahedron's triangles face out of it.
         for (const auto& path : kPaths) {
-          const bool turned = (path[0] == 1 && path[1] == 5) || (path[0] == 2 && path[1] == 3) ||
-                              (path[0] == 4 && path[1] == 6);
+          const bool turned =
+              (path[0] == 1 && path[1] == 5) || (path[0] == 2 && path[1] == 3) || (path[0] == 4 && path[1] == 6);
           const std::uint64_t a = corner[0], d = corner[7];
           const std::uint64_t b = corner[turned ? path[1] : path[0]], c = corner[turned ? path[0] : path[1]];
           triangle(a, c, b, false);

@@ -5,9 +5,9 @@
 #include <sys/resource.h>
 
 #include <chrono>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -41,7 +41,8 @@ void Usage(std::FILE* to) {
       "  --help   this text\n"
       "\n"
       "Exit status: 0 loaded; 1 the file is not a valid mesh (the viewer's message follows\n"
-      "\"Błąd:\"); 2 the file cannot be opened or read; 3 wrong arguments.\n",  // utf-8 literal: the help is printed as UTF-8
+      "\"Błąd:\"); 2 the file cannot be opened or read; 3 wrong arguments.\n",  // utf-8 literal: the help is printed as
+                                                                                // UTF-8
       to);
 }
 
@@ -212,13 +213,15 @@ int main(int argc, char** argv) {
   std::printf("vertices:           %zu\n", doc.vertices.size());
   std::printf("elements:           %zu (%zu triangles)\n", doc.elements.size(), triangles);
   std::printf("frames:             %zu\n", doc.frames.size());
-  std::printf("bounds:             %s to %s\n", Triple(doc.boundsMin, false).c_str(), Triple(doc.boundsMax, false).c_str());
+  std::printf("bounds:             %s to %s\n", Triple(doc.boundsMin, false).c_str(),
+              Triple(doc.boundsMax, false).c_str());
   std::printf("scale:              %s\n", Number(doc.scale, false).c_str());
   std::printf("centre:             %s\n", Triple(doc.centre, false).c_str());
   std::printf("epsilon:            %s (normalised %s)\n", Number(doc.epsilon, false).c_str(),
               Number(doc.NormalisedEpsilon(), false).c_str());
   std::printf("time range:         %s to %s\n", Number(doc.timeMin, false).c_str(), Number(doc.timeMax, false).c_str());
-  std::printf("value range:        %s to %s\n", Number(doc.valueMin, false).c_str(), Number(doc.valueMax, false).c_str());
+  std::printf("value range:        %s to %s\n", Number(doc.valueMin, false).c_str(),
+              Number(doc.valueMax, false).c_str());
   std::printf("boundary triangles: %zu\n", doc.boundaryTriangles.size());
   std::printf("octree levels 0-9:  %s (%zu nodes)\n", levelList.c_str(), nodes);
   std::printf("stage times (ms):   read %.1f, validate+prepare %.1f, octree %.1f, boundary %.1f, total %.1f\n", read,
