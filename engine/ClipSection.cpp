@@ -366,6 +366,14 @@ void ClearGeometry(SectionGeometry& out) {
   out.outline.clear();
 }
 
+// True when every vertex of the normalised mesh, which lies in the cube from -1 to 1, is
+// strictly on one side of P: no vertex's value a x + b y + c z + d can reach zero when |d|
+// exceeds |a| + |b| + |c|, with a margin far above the rounding of those values.
+bool PlaneMissesTheMesh(const Plane& P) {
+  const float reach = std::fabs(P.a) + std::fabs(P.b) + std::fabs(P.c);
+  return std::fabs(P.d) > reach * 1.0001f + 1e-6f;
+}
+
 }  // namespace
 
 void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P, const Vec3& s,
@@ -543,8 +551,14 @@ void GenerateClipBuffers() {
   if (!document || !device) return;
   const Plane P = ModelClipPlane();
   const Vec3 s{-P.a, -P.b, -P.c};
-  BuildSectionIndex(*document, state.sectionIndex);
-  CutDocument(state.sectionIndex, *document, P, s, geometry, 2);
+  if (PlaneMissesTheMesh(P)) {
+    // The start-up plane, at the bounding sphere's radius, and a plane dragged out of the
+    // mesh cut nothing: the index, costly on a large mesh, waits for a plane that may cut.
+    ClearGeometry(geometry);
+  } else {
+    BuildSectionIndex(*document, state.sectionIndex);
+    CutDocument(state.sectionIndex, *document, P, s, geometry, 2);
+  }
   state.clipSources.swap(geometry.sources);  // the old array is reused by the next build
 
   const auto n = static_cast<std::uint32_t>(geometry.positions.size());

@@ -421,6 +421,43 @@ TEST_F(SectionReferenceTest, SectionIsTheReferenceCutOfEveryElement) {
   EXPECT_GT(compared, 100);
 }
 
+// Planes at the mesh's reach: a plane just inside a corner cuts what the reference cuts, one
+// just outside cuts nothing, and the start-up plane builds no section index at all.
+TEST_F(SectionReferenceTest, PlanesAtTheMeshsReachCutAllTheyTouch) {
+  Load(qemgen::GenerateQem({3, 3, 3, 1, 1.0f, false, 0.0f}));
+  state.clipDistance = engine::kSqrt3;
+  engine::UpdateClipPlane();
+  engine::GenerateClipBuffers();
+  EXPECT_EQ(state.clipVertexCount, 0u);
+  EXPECT_EQ(state.sectionIndex.document, nullptr);
+
+  std::mt19937 random(4242);
+  std::uniform_real_distribution<float> angle(0.0f, engine::kTwoPi);
+  int cornersCut = 0;
+  for (int round = 0; round < 20; ++round) {
+    state.rotationX = angle(random);
+    state.rotationY = angle(random);
+    state.clipDistance = 0;
+    engine::UpdateClipPlane();
+    const engine::Plane centred = engine::ModelClipPlane();
+    const float reach = std::fabs(centred.a) + std::fabs(centred.b) + std::fabs(centred.c);
+    for (const float at : {-1.001f, -0.999f, 0.999f, 1.001f}) {
+      state.clipDistance = at * reach;
+      engine::UpdateClipPlane();
+      engine::GenerateClipBuffers();
+      ASSERT_EQ(TakeTrace(), std::vector<std::string>{});
+      const engine::Plane P = engine::ModelClipPlane();
+      engine::SectionIndex index;
+      engine::BuildSectionIndex(*document, index);
+      engine::SectionGeometry reference;
+      engine::CutDocument(index, *document, P, engine::Vec3{-P.a, -P.b, -P.c}, reference);
+      EXPECT_EQ(state.clipVertexCount, reference.positions.size()) << round << " at " << at;
+      cornersCut += reference.positions.empty() ? 0 : 1;
+    }
+  }
+  EXPECT_GE(cornersCut, 20) << "the planes just inside a corner cut it";
+}
+
 // The plane's area through a jittered box is covered exactly: the polygons' areas add up to
 // the area of the plane's cut through the box, every vertex of the same edge or mesh vertex
 // has the same bits in every polygon, and every polygon side inside the box is the side of
