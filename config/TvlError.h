@@ -3,6 +3,7 @@
 // It is thrown inside TVL parsing only and turned into an error-trace entry by the
 // reader's user (ErrorTrace::RaiseParse). Header-only so that the foundation can print it.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +11,33 @@
 #include "Common_Code/Cp1250.h"
 
 namespace tvl {
+
+// Line and column as the reader counts them: CR, LF and CR LF each end one line. Over()
+// moves across more text, so a reader of a text in pieces counts as it goes.
+struct TextPosition {
+  std::uint64_t line = 1, column = 1;
+  bool afterCr = false;
+
+  void Over(const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const char c = p[i];
+      if (c == '\r') {
+        ++line;
+        column = 1;
+        afterCr = true;
+      } else if (c == '\n') {
+        if (!afterCr) {
+          ++line;
+          column = 1;
+        }
+        afterCr = false;
+      } else {
+        ++column;
+        afterCr = false;
+      }
+    }
+  }
+};
 
 struct Error {
   enum Code : std::int32_t {
@@ -27,27 +55,13 @@ struct Error {
 
   Error() = default;
 
-  // Computes line and column of offset in source: CR, LF and CR LF each end one line.
+  // Computes line and column of offset in source.
   Error(std::int32_t errorCode, std::string_view source, std::uint32_t errorOffset, std::string message = {})
       : code(errorCode), offset(errorOffset), text(std::move(message)) {
-    bool afterCr = false;
-    for (std::uint32_t i = 0; i < errorOffset && i < source.size(); ++i) {
-      const char c = source[i];
-      if (c == '\r') {
-        ++line;
-        column = 1;
-        afterCr = true;
-      } else if (c == '\n') {
-        if (!afterCr) {
-          ++line;
-          column = 1;
-        }
-        afterCr = false;
-      } else {
-        ++column;
-        afterCr = false;
-      }
-    }
+    TextPosition at;
+    at.Over(source.data(), errorOffset < source.size() ? errorOffset : source.size());
+    line = static_cast<std::uint32_t>(at.line);
+    column = static_cast<std::uint32_t>(at.column);
   }
 
   std::string Message() const {

@@ -553,31 +553,7 @@ class Pieces final : public Window {
   bool notPlain = false;
 };
 
-// Line and column as tvl::Error counts them: CR, LF and CR LF each end one line.
-struct TextPosition {
-  std::uint64_t line = 1, column = 1;
-  bool afterCr = false;
-
-  void Over(const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-      const char c = p[i];
-      if (c == '\r') {
-        ++line;
-        column = 1;
-        afterCr = true;
-      } else if (c == '\n') {
-        if (!afterCr) {
-          ++line;
-          column = 1;
-        }
-        afterCr = false;
-      } else {
-        ++column;
-        afterCr = false;
-      }
-    }
-  }
-};
+using tvl::TextPosition;
 
 template <class Tokens, class Source>
 bool RunParser(Source& source, Document& doc, LoadControl& control, Failure& failure) {

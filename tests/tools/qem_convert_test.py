@@ -28,8 +28,8 @@ QEM_INFO = os.environ.get("QEM_INFO", os.path.join(ROOT, "build/tools/qem-info/q
 QEM_GENERATE = os.environ.get("QEM_GENERATE", os.path.join(ROOT, "build/tools/qem-generate/qem-generate"))
 
 loader = importlib.machinery.SourceFileLoader("qem_convert", os.path.join(os.path.dirname(CONVERT), "qem_convert.py"))
-spec = importlib.util.spec_from_loader("qem_convert", loader)
-tool = importlib.util.module_from_spec(spec)
+module_spec = importlib.util.spec_from_loader("qem_convert", loader)
+tool = importlib.util.module_from_spec(module_spec)
 loader.exec_module(tool)
 
 TIMES = [0.0, 0.5, 1.25]
