@@ -15,6 +15,7 @@
 #include "Common_Code/ErrorTrace.h"
 #include "qem/Loader.h"
 #include "qem/Octree.h"
+#include "tools/Json.h"
 
 namespace {
 
@@ -60,29 +61,7 @@ double PeakMemoryMiB() {
   return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+using tooljson::JsonString;
 
 std::string Number(double value, bool json) {
   if (json && !std::isfinite(value)) return "null";

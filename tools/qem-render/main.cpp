@@ -33,6 +33,7 @@
 #include "gfx/PngFile.h"
 #include "gfx/ResMngr.h"
 #include "qem/Loader.h"
+#include "tools/Json.h"
 #include "tools/qem-render/Options.h"
 
 namespace {
@@ -85,25 +86,7 @@ double CpuMs() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (u < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+using tooljson::JsonString;
 
 std::string Number(double value) {
   if (!std::isfinite(value)) return "null";
