@@ -38,7 +38,10 @@ inline void* AllocateBig(std::size_t bytes) {
   const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
   void* p = std::aligned_alloc(kHugePage, rounded);
   if (!p) throw std::bad_alloc();
-  AdviseHugePages(p, rounded);
+  // Only the whole huge pages of the request: the rest of the last one stays in small
+  // pages, so a block that ends within one (an element block of 4.5 MiB) does not hold the
+  // whole 2 MiB once its last records are written.
+  AdviseHugePages(p, bytes);
   return p;
 }
 

@@ -42,9 +42,11 @@ struct Triangle {
   std::uint32_t a = 0, b = 0, c = 0;
 };
 
-// A view of count records owned by the document.
+// A view of count records owned by the document. Packed to 12 bytes (4-byte aligned), so
+// that an element's two views and its centre take 36 bytes rather than 48: at millions of
+// elements the record is a large part of the document.
 template <class T>
-struct Span {
+struct __attribute__((packed, aligned(4))) Span {
   T* data = nullptr;
   std::uint32_t count = 0;
 
@@ -62,6 +64,7 @@ struct Element {
 };
 
 static_assert(std::is_trivially_destructible_v<Element>, "elements are freed block by block");
+static_assert(sizeof(Element) == 36, "an element record stays small");
 
 struct TimeFrame {
   float time = 0;
