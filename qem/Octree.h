@@ -6,9 +6,10 @@
 // split. Children are numbered by bit 0 = upper x half, bit 1 = upper z half, bit 2 = upper
 // y half, and each octant is grown by 10 % of its parent's largest extent.
 //
-// BuildOctree runs on the loading thread; the progress counter counts the nodes visited
-// by the split (the number of nodes of a finished tree), the total stays 0. A cancellation
-// leaves a valid partial tree: the node where it was seen stays a leaf with its elements.
+// BuildOctree runs on the loading thread; the progress goes from 0 to the element count
+// (its total) through the build's two walks over the elements. A cancellation leaves a
+// valid partial tree, every element in one node: the node where it was seen (the root
+// when it came during the first walk) stays a leaf with its elements.
 
 #include <array>
 #include <cstdint>
