@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 
 #include "qem/Boundary.h"
@@ -244,10 +246,31 @@ struct Found {
   std::vector<std::pair<std::size_t, std::size_t>> faces;  // (element, triangle) in output order
 };
 
-// Runs both searches and checks that they agree; returns the result.
+// The (element, triangle) pairs of a document's boundary, in output order.
+std::vector<std::pair<std::size_t, std::size_t>> BoundaryPairs(const qem::Document& doc) {
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  EXPECT_EQ(doc.boundaryTriangles.size(), doc.boundaryElements.size());
+  for (std::size_t k = 0; k < doc.boundaryTriangles.size(); ++k) {
+    const qem::Element* owner = doc.boundaryElements[k];
+    const std::size_t e = static_cast<std::size_t>(
+        std::find_if(doc.elements.begin(), doc.elements.end(), [&](const qem::Element& x) { return &x == owner; }) -
+        doc.elements.begin());
+    const std::size_t t = static_cast<std::size_t>(doc.boundaryTriangles[k] - owner->triangles.data);
+    EXPECT_LT(t, owner->triangles.size());
+    pairs.push_back({e, t});
+  }
+  return pairs;
+}
+
+// The faces held at once by the grouping when a test forces small ranges: one vertex's
+// group, a few, and more than any fixture here has.
+constexpr std::size_t kFacesPerRange[] = {1, 5, 1u << 30};
+
+// Runs both searches, the grouping with ranges of every size above too, and checks that
+// they agree; returns the result.
 Found Boundary(const std::vector<qem::Vertex>& vertices, const std::vector<std::vector<qem::Triangle>>& elements) {
-  Found result[2];
-  for (int method = 0; method < 2; ++method) {
+  Found result[2 + std::size(kFacesPerRange)];
+  for (std::size_t method = 0; method < std::size(result); ++method) {
     qem::Document doc;
     qem::LoadControl control;
     qemtest::Fill(doc, vertices, elements, {{0, std::vector<float>(vertices.size(), 0.0f)}});
@@ -257,23 +280,18 @@ Found Boundary(const std::vector<qem::Vertex>& vertices, const std::vector<std::
     qem::BuildOctree(doc, control);
     if (method == 0) {
       qem::FindBoundary(doc, control);
-    } else {
+    } else if (method == 1) {
       qem::FindBoundaryInOctree(doc, control);
+    } else {
+      qem::FindBoundary(doc, control, kFacesPerRange[method - 2]);
     }
     EXPECT_EQ(control.progressCount.load(), elements.size());
     EXPECT_EQ(control.progressTotal.load(), elements.size());
-    EXPECT_EQ(doc.boundaryTriangles.size(), doc.boundaryElements.size());
-    for (std::size_t k = 0; k < doc.boundaryTriangles.size(); ++k) {
-      const qem::Element* owner = doc.boundaryElements[k];
-      const std::size_t e = static_cast<std::size_t>(
-          std::find_if(doc.elements.begin(), doc.elements.end(), [&](const qem::Element& x) { return &x == owner; }) -
-          doc.elements.begin());
-      const std::size_t t = static_cast<std::size_t>(doc.boundaryTriangles[k] - owner->triangles.data);
-      EXPECT_LT(t, owner->triangles.size());
-      result[method].faces.push_back({e, t});
-    }
+    result[method].faces = BoundaryPairs(doc);
   }
-  EXPECT_EQ(result[0].faces, result[1].faces);
+  for (std::size_t method = 1; method < std::size(result); ++method) {
+    EXPECT_EQ(result[0].faces, result[method].faces) << method;
+  }
   return result[0];
 }
 
@@ -350,6 +368,40 @@ TEST(QemBoundary, GeneratedBoxesHaveTheirSurfaceAsBoundary) {
     const std::size_t surface = 2 * 2 * (5 * 3 + 3 * 4 + 5 * 4);
     EXPECT_EQ(doc.boundaryTriangles.size(), surface) << hex;
     EXPECT_EQ(doc.elements.size(), qemgen::ElementCount(params));
+  }
+}
+
+// Boxes of several runs of 4096 elements, numbered along x (the generator's order) and
+// backwards: grouping in ranges of any size, with the walks skipping the runs that hold no
+// face of a range, gives the boundary of one range, and the progress ends at the count.
+TEST(QemBoundary, GroupingInRangesOfVerticesGivesTheBoundaryOfOneRange) {
+  for (const bool reversed : {false, true}) {
+    qemgen::Params params;
+    params.nx = 14, params.ny = 9, params.nz = 11, params.frames = 1;
+    qem::Document source;
+    qem::LoadControl control;
+    qem::ParseDocumentText(qemgen::GenerateQem(params), "box", source, control);
+    std::vector<qem::Vertex> vertices(source.vertices.begin(), source.vertices.end());
+    std::vector<std::vector<qem::Triangle>> elements;
+    for (const qem::Element& e : source.elements) elements.emplace_back(e.triangles.begin(), e.triangles.end());
+    if (reversed) std::reverse(elements.begin(), elements.end());
+    ASSERT_GT(elements.size(), 2 * 4096u);
+    std::vector<std::pair<std::size_t, std::size_t>> whole;
+    for (const std::size_t facesPerRange : {std::size_t{1} << 30, std::size_t{0}, std::size_t{1}, std::size_t{700}}) {
+      qem::Document doc;
+      qem::LoadControl c;
+      qemtest::Fill(doc, vertices, elements, {{0, std::vector<float>(vertices.size(), 0.0f)}});
+      qem::PrepareDocument(doc, c);
+      qem::FindBoundary(doc, c, facesPerRange);
+      EXPECT_EQ(c.progressCount.load(), elements.size());
+      const auto pairs = BoundaryPairs(doc);
+      if (whole.empty()) {
+        whole = pairs;
+        EXPECT_EQ(whole.size(), std::size_t{2 * 2 * (14 * 9 + 9 * 11 + 14 * 11)});
+      } else {
+        EXPECT_EQ(pairs, whole) << reversed << " " << facesPerRange;
+      }
+    }
   }
 }
 
