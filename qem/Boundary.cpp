@@ -168,8 +168,8 @@ bool CountFaces(const Document& doc, FaceStarts& start, RunBounds& runs, bool& a
   bool cancelled = false;
   doc.elements.ForEach([&](const Element& element) {
     if (cancelled) return;
-    std::uint32_t& low = runs.low[e / kCancelEvery];
-    std::uint32_t& high = runs.high[e / kCancelEvery];
+    // Kept in locals: the counts written through start could otherwise be taken to alias them.
+    std::uint32_t low = 0xFFFFFFFFu, high = 0;
     for (const Triangle& t : element.triangles) {
       std::uint32_t x, y, z;
       Sort3(t, x, y, z);
@@ -181,6 +181,10 @@ bool CountFaces(const Document& doc, FaceStarts& start, RunBounds& runs, bool& a
         anyDegenerate = true;
       }
     }
+    std::uint32_t& runLow = runs.low[e / kCancelEvery];
+    std::uint32_t& runHigh = runs.high[e / kCancelEvery];
+    runLow = std::min(runLow, low);
+    runHigh = std::max(runHigh, high);
     if (++e % kCancelEvery == 0) {
       progress(0, 1, static_cast<double>(e) / static_cast<double>(progress.elementCount));
       cancelled = progress.control.Cancelled();
