@@ -308,6 +308,8 @@ class TvlTokens {
   std::string buffer;
 };
 
+std::atomic<SideFailure> sideFailure{SideFailure::kNone};
+
 // A part of a window, read as a text of its own that nothing follows.
 class Slice final : public Window {
  public:
@@ -335,9 +337,11 @@ class SideElements {
     stop = 0;
     failed = outOfMemory = false;
     quit.store(false, std::memory_order_relaxed);
+    if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kNoThread) return false;
     try {
       thread = std::thread([this, text, bytes, at, &control] {
         try {
+          if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kOutOfMemory) throw std::bad_alloc();
           Read(text, bytes, at, control);
         } catch (const std::bad_alloc&) {
           outOfMemory = true;
@@ -914,6 +918,8 @@ bool MayFitInMemory(std::uint64_t bytes) {
 constexpr std::size_t kReadBuffer = std::size_t{8} << 20;
 
 }  // namespace
+
+void FailSecondReaderForTesting(SideFailure failure) { sideFailure.store(failure, std::memory_order_relaxed); }
 
 void ParseDocumentText(std::string_view text, std::string_view path, Document& document, LoadControl& control) {
   if (control.Cancelled()) return;

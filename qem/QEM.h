@@ -63,4 +63,9 @@ inline constexpr std::size_t kSplitBytes = std::size_t{1} << 18;
 void ParseDocumentTextInPieces(std::string_view text, std::size_t bufferBytes, std::string_view path,
                                Document& document, LoadControl& control, std::size_t splitBytes = kSplitBytes);
 
+// Tests: from now on, the second thread of the elements does not start (the first reads
+// them all), or runs out of memory at its start; kNone back to normal.
+enum class SideFailure { kNone, kNoThread, kOutOfMemory };
+void FailSecondReaderForTesting(SideFailure failure);
+
 }  // namespace qem
