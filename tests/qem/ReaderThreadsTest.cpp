@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "Common_Code/Cp1250.h"
 #include "qem/Loader.h"
+#include "qem/Prepare.h"
 #include "qem/QEM.h"
 #include "tests/qem/QemTestUtil.h"
 #include "tools/qem-generate/Generate.h"
@@ -179,6 +181,69 @@ TEST(QemReaderThreads, ASecondThreadThatFailsToStartOrRunsOutOfMemory) {
   EXPECT_TRUE(doc.elements.empty());
   EXPECT_TRUE(doc.vertices.empty());
   EXPECT_EQ(Summary(text, 0, 4096, 0), expected);
+}
+
+// Validation and preparation of a mesh large enough for two threads: the first broken
+// element in file order is named whichever half holds it, and every element's vertex set
+// and centre are those worked out one element at a time.
+TEST(QemPrepareThreads, TwoHalvesNameTheFirstBadElementAndPrepareEveryElement) {
+  qemgen::Params params;
+  params.nx = params.ny = params.nz = 20;
+  params.frames = 1;
+  const std::string text = qemgen::GenerateQem(params);
+  auto validate = [&](const std::vector<std::pair<std::size_t, std::uint32_t>>& changes) {
+    qem::Document doc;
+    qem::LoadControl control;
+    qem::ParseDocumentText(text, "mesh.qem", doc, control);
+    for (const auto& [element, vertex] : changes) {
+      if (vertex == 0) {
+        doc.elements[element].triangles.count = 3;
+      } else {
+        doc.elements[element].triangles[1].b = vertex;
+      }
+    }
+    qem::ValidateDocument(doc, control);
+    return control.trace.IsPending() ? control.trace.Lines()[0] : std::string();
+  };
+  auto badVertex = [](std::size_t e, std::uint32_t v) {
+    return "Element o indeksie "_cp + std::to_string(e) + " odwołuje się do nieistniejącego wierzchołka "_cp +
+           std::to_string(v);
+  };
+  qem::Document doc;
+  qem::LoadControl control;
+  qem::ParseDocumentText(text, "mesh.qem", doc, control);
+  const std::size_t n = doc.elements.size(), last = n - 1;
+  ASSERT_GE(n, std::size_t{1} << 15);
+  EXPECT_EQ(validate({}), "");
+  EXPECT_EQ(validate({{last, 1u << 30}}), badVertex(last, 1u << 30));
+  EXPECT_EQ(validate({{n / 2 + 5000, 1u << 30}, {last, 1u << 29}}), badVertex(n / 2 + 5000, 1u << 30));
+  EXPECT_EQ(validate({{3, 1u << 29}, {n / 2 + 5000, 1u << 30}}), badVertex(3, 1u << 29));
+  EXPECT_EQ(validate({{n / 2 - 1, 1u << 29}, {n / 2, 1u << 30}}), badVertex(n / 2 - 1, 1u << 29));
+  EXPECT_EQ(validate({{3, 1u << 29}, {last, 0}}), "Element o indeksie "_cp + std::to_string(last) +
+                                                      " składa się tylko z 3 trójkątów - powinien conajmniej z 4"_cp);
+
+  qem::ValidateDocument(doc, control);
+  qem::PrepareDocument(doc, control);
+  ASSERT_FALSE(control.trace.IsPending());
+  EXPECT_EQ(control.progressCount.load(), n);
+  for (std::size_t e = 0; e < n; ++e) {
+    const qem::Element& element = doc.elements[e];
+    std::vector<std::uint32_t> set;
+    for (const qem::Triangle& t : element.triangles) set.insert(set.end(), {t.a, t.b, t.c});
+    std::sort(set.begin(), set.end());
+    set.erase(std::unique(set.begin(), set.end()), set.end());
+    ASSERT_EQ(std::vector<std::uint32_t>(element.vertexIndices.begin(), element.vertexIndices.end()), set) << e;
+    qem::Float3 sum;
+    for (const std::uint32_t v : set) {
+      sum.x += doc.vertices[v].x;
+      sum.y += doc.vertices[v].y;
+      sum.z += doc.vertices[v].z;
+    }
+    const float inverse = 1.0f / static_cast<float>(set.size());
+    ASSERT_EQ(element.centre.x, sum.x * inverse) << e;
+    ASSERT_EQ(element.centre.y, sum.y * inverse) << e;
+    ASSERT_EQ(element.centre.z, sum.z * inverse) << e;
+  }
 }
 
 }  // namespace
