@@ -53,14 +53,21 @@ std::vector<std::string> ElementTexts() {
 
 constexpr std::size_t kOneThread = std::numeric_limits<std::size_t>::max();
 
+// Every prefix; under ThreadSanitizer, which makes each thread's start slow, every third.
+#if defined(__SANITIZE_THREAD__)
+constexpr std::size_t kPrefixStep = 3;
+#else
+constexpr std::size_t kPrefixStep = 1;
+#endif
+
 // Every prefix of every text, in pieces of several sizes and in one window, with the
 // elements split at every window that can be: the result of one thread.
 TEST(QemReaderThreads, TwoThreadsGiveTheResultOfOneForEveryTextAndSplit) {
   for (const std::string& text : ElementTexts()) {
-    for (std::size_t n = 1; n <= text.size(); ++n) {
+    for (std::size_t n = 1; n <= text.size(); n += kPrefixStep) {
       const std::string prefix = text.substr(0, n);
       const std::string expected = Summary(prefix, 0, text.size() + 100, kOneThread);
-      for (const std::size_t buffer : {16u, 23u, 40u, 64u, 97u, 1000u}) {
+      for (const std::size_t buffer : {16u, 37u, 1000u}) {
         SCOPED_TRACE(prefix + " in pieces of " + std::to_string(buffer));
         ASSERT_EQ(Summary(prefix, 0, buffer, 0), expected);
       }
@@ -101,7 +108,7 @@ TEST(QemReaderThreads, AMeshInManyPiecesGivesTheResultOfOneThread) {
   texts.push_back(mesh.substr(0, elements) + "ELEMENTS " + std::to_string(n + 1) + mesh.substr(count));
   for (std::size_t t = 0; t < texts.size(); ++t) {
     const std::string expected = Summary(texts[t], 0, texts[t].size() + 100, kOneThread);
-    for (std::size_t buffer = 300; buffer < 5000; buffer += 397) {
+    for (std::size_t buffer = 300; buffer < 5000; buffer += 797) {
       for (const std::size_t split : {std::size_t{0}, std::size_t{200}}) {
         SCOPED_TRACE("text " + std::to_string(t) + " in pieces of " + std::to_string(buffer) + " split from " +
                      std::to_string(split));
