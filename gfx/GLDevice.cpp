@@ -10,7 +10,9 @@
 //   keeping only the pixels within half a pixel of an edge (a whole pixel inside where the
 //   triangle across is culled or missing), so that the edges of culled triangles are left
 //   out and the picture is that of one-pixel lines: on a software renderer one more filled
-//   pass costs far less than a line per edge. Indexed and user-memory triangle lists are
+//   pass costs far less than a line per edge. DrawIndexedOutline (the section's polygons)
+//   is drawn the same way over the polygons' fans, the fans' diagonals left out. Indexed and
+//   user-memory triangle lists are
 //   drawn as lines over the triangles' edges, each shared edge once, a geometry shader
 //   leaving out the edges of culled triangles (the same picture as polygon-mode lines,
 //   several times faster on software renderers); other primitives in wireframe use the
@@ -204,6 +206,8 @@ class GLDevice final : public Device {
     if (!vao || !surface.MakeCurrent()) return;
     glDeleteBuffers(1, &upVertices);
     glDeleteBuffers(1, &upIndices);
+    glDeleteBuffers(1, &outlineBuffer);
+    glDeleteTextures(1, &outlineTexture);
     glDeleteVertexArrays(1, &vao);
     programs.reset();
   }
@@ -235,12 +239,19 @@ class GLDevice final : public Device {
     scene.wireCull = 3;
     if (!programs->For(scene)) return E_FAIL;
     scene.wireCull = 0;
-    scene.wireFill = true;
+    scene.wireFill = 1;
+    if (!programs->For(scene)) return E_FAIL;
+    scene.wireFill = 2;
     if (!programs->For(scene)) return E_FAIL;
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
     glGenBuffers(1, &upVertices);
     glGenBuffers(1, &upIndices);
+    glGenBuffers(1, &outlineBuffer);
+    glBindBuffer(GL_TEXTURE_BUFFER, outlineBuffer);
+    glGenTextures(1, &outlineTexture);
+    glBindTexture(GL_TEXTURE_BUFFER, outlineTexture);
+    glTexBuffer(GL_TEXTURE_BUFFER, GL_R8UI, outlineBuffer);
     return Reset(p);
   }
 
@@ -562,12 +573,52 @@ class GLDevice final : public Device {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Edges(startIndex, count, lineIndices));
       glDrawElementsBaseVertex(GL_LINES_ADJACENCY, lineIndices, GL_UNSIGNED_INT, nullptr, baseVertex);
     } else {
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->name);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Uploaded());
       glDrawElementsBaseVertex(PrimitiveMode(type), static_cast<GLsizei>(indices),
                                ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
                                reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()),
                                baseVertex);
     }
+    Finish();
+    return D3D_OK;
+  }
+
+  HRESULT DrawIndexedOutline(UINT minIndex, UINT numVertices, UINT startIndex, UINT count,
+                             const std::uint8_t* outline) override {
+    auto* vb = static_cast<GLVertexBuffer*>(state.stream);
+    auto* ib = static_cast<GLIndexBuffer*>(state.indices);
+    if (!vb || !ib || !outline || count == 0 || numVertices == 0 || state.streamStride % 4 != 0 ||
+        state.streamOffset % 4 != 0 ||
+        static_cast<std::size_t>(startIndex) + 3ull * count > ib->bytes.size() / ib->IndexSize() ||
+        !Prepare(vb->name, state.streamOffset, state.streamStride, D3DPT_TRIANGLELIST, -1, true)) {
+      return D3DERR_INVALIDCALL;
+    }
+    // The codes at their vertices' numbers, and the vertices' positions, for the shader.
+    outlineCodes.assign(minIndex, 0);
+    outlineCodes.insert(outlineCodes.end(), outline, outline + numVertices);
+    glBindBuffer(GL_TEXTURE_BUFFER, outlineBuffer);
+    glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(outlineCodes.size()), outlineCodes.data(), GL_STREAM_DRAW);
+    glActiveTexture(GL_TEXTURE2);
+    glBindTexture(GL_TEXTURE_BUFFER, outlineTexture);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_BUFFER, vb->Floats());
+    glActiveTexture(GL_TEXTURE0);
+    const Uniforms& u = current->u;
+    glUniform1i(u.outlineCodes, 2);
+    glUniform1i(u.positions, 1);
+    glUniform2i(u.vertexLayout, static_cast<GLint>(state.streamOffset / 4), static_cast<GLint>(state.streamStride / 4));
+    glUniform1i(u.vertexEnd, static_cast<GLint>(minIndex + numVertices));
+    GLint window[4];
+    glGetIntegerv(GL_VIEWPORT, window);
+    glUniform4f(u.window, static_cast<float>(window[0]), static_cast<float>(window[1]), static_cast<float>(window[2]),
+                static_cast<float>(window[3]));
+    // Lines are never culled, nor is their outline drawn in the polygon mode.
+    glDisable(GL_CULL_FACE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Uploaded());
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(3 * count),
+                   ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                   reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()));
     Finish();
     return D3D_OK;
   }
@@ -651,9 +702,10 @@ class GLDevice final : public Device {
   // current FVF over buffer, the states GL keeps itself, and the shader program with its
   // uniforms; false when the FVF cannot be drawn or no program builds. wireFirstVertex: for
   // a wireframe triangle list drawn as filled triangles (WIRE_FILL, GLShaders.h), the number
-  // of its first vertex; else -1.
-  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type, GLint wireFirstVertex = -1) {
-    const bool wireFill = wireFirstVertex >= 0;
+  // of its first vertex; else -1. outline: polygon outlines (DrawIndexedOutline).
+  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type, GLint wireFirstVertex = -1,
+               bool outline = false) {
+    const DWORD wireFill = outline ? 2 : wireFirstVertex >= 0 ? 1 : 0;
     const DWORD fvf = state.fvf;
     const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
     if (!(fvf & (D3DFVF_XYZ | D3DFVF_XYZRHW)) || stride == 0) return false;
@@ -682,6 +734,7 @@ class GLDevice final : public Device {
     if (!program) return false;
     const Uniforms& u = program->u;
     glUseProgram(program->id);
+    current = program;
     // Unused planes are off and unwritten (Mesa clips on a written distance even when the
     // plane is disabled).
     if (clip)
@@ -700,7 +753,7 @@ class GLDevice final : public Device {
     }
     if (lighting) SetLightUniforms(u, light);
     if (clip) glUniform4fv(u.clipPlane, 1, state.clipPlane);
-    if (wireFill) SetWireUniforms(u, pretransformed, wireFirstVertex);
+    if (wireFill == 1) SetWireUniforms(u, pretransformed, wireFirstVertex);
     float factor[4];
     ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
     glUniform4fv(u.textureFactor, 1, factor);
@@ -839,7 +892,9 @@ class GLDevice final : public Device {
   D3DPRESENT_PARAMETERS parameters;
   UINT width = 0, height = 0;
   bool inScene = false;
-  GLuint vao = 0, upVertices = 0, upIndices = 0;
+  GLuint vao = 0, upVertices = 0, upIndices = 0, outlineBuffer = 0, outlineTexture = 0;
+  std::vector<std::uint8_t> outlineCodes;  // of the last DrawIndexedOutline
+  const Program* current = nullptr;        // of the last draw
   std::unique_ptr<ProgramCache> programs = std::make_unique<ProgramCache>();
 };
 

@@ -12,8 +12,10 @@
 //   COLOUR_OP, COLOUR_ARG1, COLOUR_ARG2, ALPHA_OP, ALPHA_ARG1, ALPHA_ARG2: D3DTOP_* / D3DTA_*
 //   WIRE_CULL: for the wireframe's edge lists (kGeometry): 1 draws every edge, 2 / 3 only
 //   the edges of triangles that D3DCULL_CW / D3DCULL_CCW keeps
-//   WIRE_FILL: 0 or 1, the wireframe of a triangle list drawn as its filled triangles,
-//   keeping only the pixels on their edges (with WIRE_CULL 0)
+//   WIRE_FILL: 0; 1, the wireframe of a triangle list drawn as its filled triangles,
+//   keeping only the pixels on their edges (with WIRE_CULL 0); 2, the outlines of convex
+//   polygons drawn as their fans' filled triangles, keeping only the pixels on the
+//   polygons' edges (Device::DrawIndexedOutline)
 
 namespace gfx::gl_shaders {
 
@@ -42,6 +44,13 @@ uniform vec4 uClipPlane;       // world space; keep the side where the value is 
 uniform vec4 uCamera;          // the camera's centre, Cross4 of the x, y and w rows of the transform
 uniform int uFirstVertex;      // of the wireframe's triangles
 uniform samplerBuffer uNeighbourPlanes;
+#if WIRE_FILL == 2
+uniform usamplerBuffer uOutlineCodes;  // Device::DrawIndexedOutline's codes, from vertex 0
+uniform samplerBuffer uPositions;      // the vertex buffer's floats
+uniform ivec2 uVertexLayout;           // the float of vertex 0's position, floats per vertex
+uniform int uVertexEnd;                // one past the last vertex with a code
+uniform vec4 uWindow;                  // the viewport in GL window coordinates: x, y, width, height
+#endif
 
 #if CLIP_ON
 out float gl_ClipDistance[1];
@@ -52,7 +61,44 @@ out Varyings {
 } vOut;
 #define vColour vOut.colour
 #define vTexCoord vOut.texCoord
-#if WIRE_FILL
+#if WIRE_FILL == 2
+// The polygon's outline edges near this triangle, from its last corner (the provoking
+// vertex), in window coordinates: a pixel is kept when a x + b y + c < w at its centre,
+// (a, b, c) the edge's line scaled to the distance along the axis a one-pixel line is
+// rasterised by, positive inside, w the width this polygon draws of it (0: none).
+flat out vec4 vLines[6];
+
+vec2 Window(int v) {
+  int at = uVertexLayout.x + v * uVertexLayout.y;
+  vec4 p = vec4(texelFetch(uPositions, at).r, texelFetch(uPositions, at + 1).r, texelFetch(uPositions, at + 2).r, 1.0);
+  vec4 c = uViewProjection * (uWorld * p);
+  return uWindow.xy + (c.xy / c.w * 0.5 + 0.5) * uWindow.zw;
+}
+
+// The edge from corner a to corner b, o another corner (inside), drawn width wide. An edge
+// on the boundary of two pixels, half a pixel from both centres, goes to the pixel of
+// greater window x (or y).
+vec4 Line(vec2 a, vec2 b, vec2 o, float width) {
+  vec2 n = vec2(b.y - a.y, a.x - b.x);
+  float c = -dot(n, a);
+  if (dot(n, o) + c < 0.0) {
+    n = -n;
+    c = -c;
+  }
+  float major = max(abs(n.x), abs(n.y));
+  if (major == 0.0 || width == 0.0) return vec4(0.0);
+  float towardsEdge = abs(n.x) >= abs(n.y) ? n.x : n.y;  // > 0: the edge is at smaller x (or y)
+  return vec4(n / major, c / major, width + (towardsEdge > 0.0 ? 0.001 : 0.0));
+}
+
+// Edge j of the polygon whose first corner is vertex first and whose m corners follow it.
+vec4 Edge(int first, int m, int j) {
+  int a = first + j, b = first + (j + 1) % m, o = first + (j + 2) % m;
+  uint code = texelFetch(uOutlineCodes, a).r;
+  float width = (code & 4u) != 0u ? 1.0 : (code & 2u) != 0u ? 0.5 : 0.0;
+  return Line(Window(a), Window(b), Window(o), width);
+}
+#elif WIRE_FILL
 out vec3 vEdge;        // 0 on the edge opposite each corner, 1 at the corner
 flat out vec3 vWidth;  // pixels this triangle draws on its side of each edge
 
@@ -69,7 +115,25 @@ float Width(float facing, int triangle, int edge) {
 #endif
 
 void main() {
-#if WIRE_FILL
+#if WIRE_FILL == 2
+  // This vertex's polygon: back to its first corner, on to the next polygon's.
+  int first = gl_VertexID;
+  for (int i = 0; i < 255 && first > 0 && (texelFetch(uOutlineCodes, first).r & 1u) == 0u; ++i) --first;
+  int end = gl_VertexID + 1;
+  for (int i = 0; i < 255 && end < uVertexEnd && (texelFetch(uOutlineCodes, end).r & 1u) == 0u; ++i) ++end;
+  int m = end - first, k = gl_VertexID - first;
+  for (int i = 0; i < 6; ++i) vLines[i] = vec4(0.0);
+  if (m >= 3 && k >= 2) {
+    // The triangle (first, first + k - 1, first + k): every edge of a small polygon, else
+    // the edges at its corners and beside them.
+    if (m <= 6) {
+      for (int j = 0; j < m; ++j) vLines[j] = Edge(first, m, j);
+    } else {
+      int near[6] = int[6](0, m - 1, k - 2, k - 1, k, (k + 1) % m);
+      for (int i = 0; i < 6; ++i) vLines[i] = Edge(first, m, near[i]);
+    }
+  }
+#elif WIRE_FILL
   int corner = gl_VertexID - uFirstVertex;
   int triangle = corner / 3;
   vEdge = vec3(0.0);
@@ -142,7 +206,9 @@ out vec4 fragColour;
 uniform vec4 uTextureFactor;
 uniform sampler2D uTexture;
 
-#if WIRE_FILL
+#if WIRE_FILL == 2
+flat in vec4 vLines[6];
+#elif WIRE_FILL
 in vec3 vEdge;
 flat in vec3 vWidth;
 #endif
@@ -171,7 +237,11 @@ vec4 Operation(int op, vec4 a1, vec4 a2) {
 }
 
 void main() {
-#if WIRE_FILL
+#if WIRE_FILL == 2
+  bool kept = false;
+  for (int i = 0; i < 6; ++i) kept = kept || dot(vLines[i].xy, gl_FragCoord.xy) + vLines[i].z < vLines[i].w;
+  if (!kept) discard;
+#elif WIRE_FILL
   // Distance to each edge along the pixel axis it crosses most steeply, the measure a
   // one-pixel line is rasterised by: the pixel is the line's when its centre is nearer
   // than the width this triangle draws of it. An edge on the boundary of two pixels, half a
