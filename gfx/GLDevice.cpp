@@ -207,7 +207,6 @@ class GLDevice final : public Device {
     glDeleteBuffers(1, &upVertices);
     glDeleteBuffers(1, &upIndices);
     glDeleteBuffers(1, &outlineBuffer);
-    glDeleteTextures(1, &outlineTexture);
     glDeleteVertexArrays(1, &vao);
     programs.reset();
   }
@@ -248,10 +247,6 @@ class GLDevice final : public Device {
     glGenBuffers(1, &upVertices);
     glGenBuffers(1, &upIndices);
     glGenBuffers(1, &outlineBuffer);
-    glBindBuffer(GL_TEXTURE_BUFFER, outlineBuffer);
-    glGenTextures(1, &outlineTexture);
-    glBindTexture(GL_TEXTURE_BUFFER, outlineTexture);
-    glTexBuffer(GL_TEXTURE_BUFFER, GL_R8UI, outlineBuffer);
     return Reset(p);
   }
 
@@ -587,31 +582,43 @@ class GLDevice final : public Device {
                              const std::uint8_t* outline) override {
     auto* vb = static_cast<GLVertexBuffer*>(state.stream);
     auto* ib = static_cast<GLIndexBuffer*>(state.indices);
-    if (!vb || !ib || !outline || count == 0 || numVertices == 0 || state.streamStride % 4 != 0 ||
-        state.streamOffset % 4 != 0 ||
+    if (!vb || !ib || !outline || count == 0 || numVertices == 0 ||
         static_cast<std::size_t>(startIndex) + 3ull * count > ib->bytes.size() / ib->IndexSize() ||
         !Prepare(vb->name, state.streamOffset, state.streamStride, D3DPT_TRIANGLELIST, -1, true)) {
       return D3DERR_INVALIDCALL;
     }
-    // The codes at their vertices' numbers, and the vertices' positions, for the shader.
-    outlineCodes.assign(minIndex, 0);
-    outlineCodes.insert(outlineCodes.end(), outline, outline + numVertices);
-    glBindBuffer(GL_TEXTURE_BUFFER, outlineBuffer);
-    glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(outlineCodes.size()), outlineCodes.data(), GL_STREAM_DRAW);
-    glActiveTexture(GL_TEXTURE2);
-    glBindTexture(GL_TEXTURE_BUFFER, outlineTexture);
-    glActiveTexture(GL_TEXTURE1);
-    glBindTexture(GL_TEXTURE_BUFFER, vb->Floats());
-    glActiveTexture(GL_TEXTURE0);
+    // Each polygon's first corner draws its outline (GLShaders.h): its code carries the
+    // number of corners, and it reads the next five vertices' positions and codes beside
+    // its own (past the last vertex, codes of 0).
+    outlineCodes.assign(std::size_t{minIndex} + numVertices + 5, 0);
+    std::uint16_t* codes = outlineCodes.data() + minIndex;
+    for (UINT first = 0; first < numVertices;) {
+      UINT end = first + 1;
+      while (end < numVertices && !(outline[end] & kOutlineFirst)) ++end;
+      codes[first] =
+          static_cast<std::uint16_t>((outline[first] & 6) | kOutlineFirst | std::min<UINT>(end - first, 0x1FFF) << 3);
+      for (UINT k = first + 1; k < end; ++k) codes[k] = outline[k] & 6;
+      first = end;
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, outlineBuffer);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(outlineCodes.size() * 2), outlineCodes.data(),
+                 GL_STREAM_DRAW);
+    glEnableVertexAttribArray(9);
+    glVertexAttribIPointer(9, 4, GL_UNSIGNED_SHORT, 2, nullptr);
+    glEnableVertexAttribArray(10);
+    glVertexAttribIPointer(10, 2, GL_UNSIGNED_SHORT, 2, reinterpret_cast<const void*>(std::uintptr_t{8}));
+    glBindBuffer(GL_ARRAY_BUFFER, vb->name);
+    for (GLuint i = 1; i <= 5; ++i) {
+      glEnableVertexAttribArray(3 + i);
+      glVertexAttribPointer(3 + i, 3, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(state.streamStride),
+                            reinterpret_cast<const void*>(std::uintptr_t{state.streamOffset} + i * state.streamStride));
+    }
     const Uniforms& u = current->u;
-    glUniform1i(u.outlineCodes, 2);
-    glUniform1i(u.positions, 1);
-    glUniform2i(u.vertexLayout, static_cast<GLint>(state.streamOffset / 4), static_cast<GLint>(state.streamStride / 4));
-    glUniform1i(u.vertexEnd, static_cast<GLint>(minIndex + numVertices));
     GLint window[4];
     glGetIntegerv(GL_VIEWPORT, window);
     glUniform4f(u.window, static_cast<float>(window[0]), static_cast<float>(window[1]), static_cast<float>(window[2]),
                 static_cast<float>(window[3]));
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
     // Lines are never culled, nor is their outline drawn in the polygon mode.
     glDisable(GL_CULL_FACE);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -619,6 +626,8 @@ class GLDevice final : public Device {
     glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(3 * count),
                    ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
                    reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()));
+    glProvokingVertex(GL_LAST_VERTEX_CONVENTION);
+    for (GLuint i = 4; i <= 10; ++i) glDisableVertexAttribArray(i);
     Finish();
     return D3D_OK;
   }
@@ -892,9 +901,9 @@ class GLDevice final : public Device {
   D3DPRESENT_PARAMETERS parameters;
   UINT width = 0, height = 0;
   bool inScene = false;
-  GLuint vao = 0, upVertices = 0, upIndices = 0, outlineBuffer = 0, outlineTexture = 0;
-  std::vector<std::uint8_t> outlineCodes;  // of the last DrawIndexedOutline
-  const Program* current = nullptr;        // of the last draw
+  GLuint vao = 0, upVertices = 0, upIndices = 0, outlineBuffer = 0;
+  std::vector<std::uint16_t> outlineCodes;  // of the last DrawIndexedOutline (GLShaders.h)
+  const Program* current = nullptr;         // of the last draw
   std::unique_ptr<ProgramCache> programs = std::make_unique<ProgramCache>();
 };
 

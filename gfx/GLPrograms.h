@@ -17,7 +17,7 @@ struct Uniforms {
   GLint viewport, world, viewProjection, depthBias, toLight, lightDiffuse, lightAmbient;
   GLint globalAmbient, materialDiffuse, materialAmbient, materialEmissive, clipPlane;
   GLint textureFactor, texture, camera, firstVertex, neighbourPlanes;
-  GLint outlineCodes, positions, vertexLayout, vertexEnd, window;
+  GLint window;
 };
 
 // One specialised program (see GLShaders.h) and its uniforms.

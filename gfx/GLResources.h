@@ -45,7 +45,6 @@ class GLVertexBuffer final : public VertexBuffer {
     glDeleteBuffers(1, &name);
     glDeleteBuffers(1, &edgeName);
     glDeleteTextures(1, &planeTexture);
-    glDeleteTextures(1, &floatTexture);
   }
   HRESULT Lock(UINT offset, UINT size, void** data, DWORD) override {
     if (!data || locked) return D3DERR_INVALIDCALL;
@@ -115,17 +114,6 @@ class GLVertexBuffer final : public VertexBuffer {
     return planeTexture;
   }
 
-  // A buffer texture of the buffer's contents as floats (R32F), for shaders that read
-  // other vertices than their own.
-  GLuint Floats() {
-    if (!floatTexture) {
-      glGenTextures(1, &floatTexture);
-      glBindTexture(GL_TEXTURE_BUFFER, floatTexture);
-      glTexBuffer(GL_TEXTURE_BUFFER, GL_R32F, name);
-    }
-    return floatTexture;
-  }
-
   std::shared_ptr<Liveness> live;
   GLuint name = 0;
   std::vector<std::uint8_t> bytes;
@@ -149,7 +137,7 @@ class GLVertexBuffer final : public VertexBuffer {
     return true;
   }
 
-  GLuint edgeName = 0, planeTexture = 0, floatTexture = 0;
+  GLuint edgeName = 0, planeTexture = 0;
   EdgeKey edgeKey;
   GLsizei edgeCount = 0;
   std::vector<Position> edgePositions;  // of the vertices the planes were built from

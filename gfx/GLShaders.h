@@ -45,11 +45,17 @@ uniform vec4 uCamera;          // the camera's centre, Cross4 of the x, y and w 
 uniform int uFirstVertex;      // of the wireframe's triangles
 uniform samplerBuffer uNeighbourPlanes;
 #if WIRE_FILL == 2
-uniform usamplerBuffer uOutlineCodes;  // Device::DrawIndexedOutline's codes, from vertex 0
-uniform samplerBuffer uPositions;      // the vertex buffer's floats
-uniform ivec2 uVertexLayout;           // the float of vertex 0's position, floats per vertex
-uniform int uVertexEnd;                // one past the last vertex with a code
-uniform vec4 uWindow;                  // the viewport in GL window coordinates: x, y, width, height
+// The polygon whose first corner this vertex is: its corners' positions (this vertex's and
+// the next five's) and codes (Device::DrawIndexedOutline's in bits 0-2; in bits 3-15 the
+// polygon's number of corners at its first corner, 0 at the others).
+layout(location = 4) in vec3 aCorner1;
+layout(location = 5) in vec3 aCorner2;
+layout(location = 6) in vec3 aCorner3;
+layout(location = 7) in vec3 aCorner4;
+layout(location = 8) in vec3 aCorner5;
+layout(location = 9) in uvec4 aCodes0;
+layout(location = 10) in uvec2 aCodes4;
+uniform vec4 uWindow;  // the viewport in GL window coordinates: x, y, width, height
 #endif
 
 #if CLIP_ON
@@ -62,16 +68,14 @@ out Varyings {
 #define vColour vOut.colour
 #define vTexCoord vOut.texCoord
 #if WIRE_FILL == 2
-// The polygon's outline edges near this triangle, from its last corner (the provoking
-// vertex), in window coordinates: a pixel is kept when a x + b y + c < w at its centre,
-// (a, b, c) the edge's line scaled to the distance along the axis a one-pixel line is
-// rasterised by, positive inside, w the width this polygon draws of it (0: none).
+// The polygon's outline edges, from its first corner (the provoking vertex of each of its
+// fan's triangles), in window coordinates: a pixel is kept when a x + b y + c < w at its
+// centre, (a, b, c) the edge's line scaled to the distance along the axis a one-pixel line
+// is rasterised by, positive inside, w the width this polygon draws of it (0: none).
 flat out vec4 vLines[6];
 
-vec2 Window(int v) {
-  int at = uVertexLayout.x + v * uVertexLayout.y;
-  vec4 p = vec4(texelFetch(uPositions, at).r, texelFetch(uPositions, at + 1).r, texelFetch(uPositions, at + 2).r, 1.0);
-  vec4 c = uViewProjection * (uWorld * p);
+vec2 Window(vec3 p) {
+  vec4 c = uViewProjection * (uWorld * vec4(p, 1.0));
   return uWindow.xy + (c.xy / c.w * 0.5 + 0.5) * uWindow.zw;
 }
 
@@ -91,12 +95,9 @@ vec4 Line(vec2 a, vec2 b, vec2 o, float width) {
   return vec4(n / major, c / major, width + (towardsEdge > 0.0 ? 0.001 : 0.0));
 }
 
-// Edge j of the polygon whose first corner is vertex first and whose m corners follow it.
-vec4 Edge(int first, int m, int j) {
-  int a = first + j, b = first + (j + 1) % m, o = first + (j + 2) % m;
-  uint code = texelFetch(uOutlineCodes, a).r;
-  float width = (code & 4u) != 0u ? 1.0 : (code & 2u) != 0u ? 0.5 : 0.0;
-  return Line(Window(a), Window(b), Window(o), width);
+// The width this polygon draws of the edge from a corner to the next.
+float Width(uint code) {
+  return (code & 4u) != 0u ? 1.0 : (code & 2u) != 0u ? 0.5 : 0.0;
 }
 #elif WIRE_FILL
 out vec3 vEdge;        // 0 on the edge opposite each corner, 1 at the corner
@@ -116,21 +117,17 @@ float Width(float facing, int triangle, int edge) {
 
 void main() {
 #if WIRE_FILL == 2
-  // This vertex's polygon: back to its first corner, on to the next polygon's.
-  int first = gl_VertexID;
-  for (int i = 0; i < 255 && first > 0 && (texelFetch(uOutlineCodes, first).r & 1u) == 0u; ++i) --first;
-  int end = gl_VertexID + 1;
-  for (int i = 0; i < 255 && end < uVertexEnd && (texelFetch(uOutlineCodes, end).r & 1u) == 0u; ++i) ++end;
-  int m = end - first, k = gl_VertexID - first;
   for (int i = 0; i < 6; ++i) vLines[i] = vec4(0.0);
-  if (m >= 3 && k >= 2) {
-    // The triangle (first, first + k - 1, first + k): every edge of a small polygon, else
-    // the edges at its corners and beside them.
-    if (m <= 6) {
-      for (int j = 0; j < m; ++j) vLines[j] = Edge(first, m, j);
-    } else {
-      int near[6] = int[6](0, m - 1, k - 2, k - 1, k, (k + 1) % m);
-      for (int i = 0; i < 6; ++i) vLines[i] = Edge(first, m, near[i]);
+  int m = min(int(aCodes0.x >> 3u), 6);  // edges past the sixth corner are not drawn
+  if (m >= 3) {
+    vec2 corner[6] = vec2[6](Window(aPosition.xyz), Window(aCorner1), Window(aCorner2), vec2(0.0), vec2(0.0),
+                             vec2(0.0));
+    if (m > 3) corner[3] = Window(aCorner3);
+    if (m > 4) corner[4] = Window(aCorner4);
+    if (m > 5) corner[5] = Window(aCorner5);
+    uint codes[6] = uint[6](aCodes0.x, aCodes0.y, aCodes0.z, aCodes0.w, aCodes4.x, aCodes4.y);
+    for (int j = 0; j < m; ++j) {
+      vLines[j] = Line(corner[j], corner[(j + 1) % m], corner[(j + 2) % m], Width(codes[j]));
     }
   }
 #elif WIRE_FILL
