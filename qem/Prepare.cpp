@@ -1,8 +1,15 @@
 #include "qem/Prepare.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "Common_Code/Conversions.h"
 #include "Common_Code/Cp1250.h"
@@ -33,6 +40,42 @@ constexpr std::size_t kProgressEvery = 4096;
 
 std::string Number(std::size_t n) { return ToText(static_cast<std::uint32_t>(n)); }
 
+// Elements go over to two threads from this many on: the second half on a thread of its
+// own, the first on the calling one. Elements are independent, so the halves give what one
+// thread gives; a failure found names the first element in file order all the same.
+constexpr std::size_t kTwoThreadsFrom = std::size_t{1} << 15;
+
+// Runs work(begin, end, side) on [0, count): on two threads, halves split at a block of
+// kProgressEvery, when count is large and a second thread starts, else whole on this one.
+// A std::bad_alloc on the second thread is thrown again here once both halves are done.
+template <class Work>
+void OverElements(std::size_t count, const Work& work) {
+  if (count < kTwoThreadsFrom) return work(std::size_t{0}, count, false);
+  const std::size_t middle = count / 2 / kProgressEvery * kProgressEvery;
+  bool outOfMemory = false;
+  std::thread side;
+  try {
+    side = std::thread([&] {
+      try {
+        work(middle, count, true);
+      } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+      }
+    });
+  } catch (const std::system_error&) {
+    return work(std::size_t{0}, count, false);
+  }
+  struct Join {
+    std::thread& thread;
+    ~Join() {
+      if (thread.joinable()) thread.join();  // this half ran out of memory
+    }
+  } join{side};
+  work(std::size_t{0}, middle, false);
+  side.join();
+  if (outOfMemory) throw std::bad_alloc();
+}
+
 }  // namespace
 
 void ValidateDocument(const Document& doc, LoadControl& control) {
@@ -52,22 +95,42 @@ void ValidateDocument(const Document& doc, LoadControl& control) {
 
   // A vertex number past the vertex array would send every later step out of bounds.
   const std::uint32_t vertexCount = doc.VertexCount();
-  i = 0;
-  for (const Element& element : doc.elements) {
-    for (const Triangle& t : element.triangles) {
-      for (const std::uint32_t v : {t.a, t.b, t.c}) {
-        if (v >= vertexCount) {
-          return fail("Element o indeksie "_cp + Number(i) + " odwołuje się do nieistniejącego wierzchołka "_cp +
-                      ToText(v));
+  const std::size_t count = doc.elements.size();
+  // Per half: the first element with a vertex number past the array, and that number.
+  struct Bad {
+    std::size_t element = SIZE_MAX;
+    std::uint32_t vertex = 0;
+  } bad[2];
+  std::atomic<std::size_t> sideDone{0};
+  OverElements(count, [&](std::size_t begin, std::size_t end, bool side) {
+    Bad& found = bad[side ? 1 : 0];
+    for (std::size_t e = begin; e < end; ++e) {
+      for (const Triangle& t : doc.elements[e].triangles) {
+        for (const std::uint32_t v : {t.a, t.b, t.c}) {
+          if (v >= vertexCount) {
+            found = {e, v};
+            return;
+          }
         }
       }
+      if ((e + 1 - begin) % kProgressEvery == 0) {
+        if (side) {
+          sideDone.store(e + 1 - begin, std::memory_order_relaxed);
+        } else {
+          control.SetProgress(static_cast<std::uint32_t>(e + 1 + sideDone.load(std::memory_order_relaxed)));
+        }
+        if (control.Cancelled()) return;  // a large mesh takes a while; closing need not wait
+      }
     }
-    if (++i % kProgressEvery == 0) {
-      control.SetProgress(static_cast<std::uint32_t>(i));
-      if (control.Cancelled()) return;  // a large mesh takes a while; closing need not wait
+  });
+  if (control.Cancelled()) return;
+  for (const Bad& found : bad) {
+    if (found.element != SIZE_MAX) {
+      return fail("Element o indeksie "_cp + Number(found.element) +
+                  " odwołuje się do nieistniejącego wierzchołka "_cp + ToText(found.vertex));
     }
   }
-  control.SetProgress(static_cast<std::uint32_t>(i));
+  control.SetProgress(static_cast<std::uint32_t>(count));
 
   if (doc.frames.empty()) return fail("Nie ma ani jednej klatki"_cp);
   for (i = 0; i < doc.frames.size(); ++i) {
@@ -138,49 +201,81 @@ void PrepareDocument(Document& doc, LoadControl& control) {
   const float ex = hi.x - lo.x, ey = hi.y - lo.y, ez = hi.z - lo.z;
   doc.epsilon = 0.001f * std::min(ex, std::min(ey, ez));
 
-  std::uint32_t scratch[64];
-  std::vector<std::uint32_t> bigScratch;
-  for (Element& element : doc.elements) {
-    const std::size_t n = std::size_t{element.triangles.size()} * 3;
-    std::uint32_t* list = scratch;
-    if (n > std::size(scratch)) {
-      bigScratch.resize(n);
-      list = bigScratch.data();
-    }
-    std::size_t k = 0;
-    for (const Triangle& t : element.triangles) {
-      list[k++] = t.a;
-      list[k++] = t.b;
-      list[k++] = t.c;
-    }
-    if (n <= 16) {
-      // Insertion sort: the usual element has 12 numbers.
-      for (std::size_t a = 1; a < n; ++a) {
-        const std::uint32_t value = list[a];
-        std::size_t b = a;
-        for (; b > 0 && list[b - 1] > value; --b) list[b] = list[b - 1];
-        list[b] = value;
-      }
-    } else {
-      std::sort(list, list + n);
-    }
-    const std::size_t distinct = static_cast<std::size_t>(std::unique(list, list + n) - list);
-    element.vertexIndices.data = doc.indexStore.Allocate(distinct);
-    element.vertexIndices.count = static_cast<std::uint32_t>(distinct);
-    std::copy(list, list + distinct, element.vertexIndices.data);
+  // Each half works out a block of elements at a time, then takes their vertex sets' room
+  // from the document's store under the lock.
+  std::mutex storeLock;
+  std::atomic<std::size_t> sideDone{0};
+  OverElements(doc.elements.size(), [&](std::size_t begin, std::size_t end, bool side) {
+    std::uint32_t scratch[64];
+    std::vector<std::uint32_t> bigScratch, lists, counts;
+    for (std::size_t block = begin; block < end;) {
+      const std::size_t blockEnd = std::min(end, block + kProgressEvery);
+      lists.clear();
+      counts.clear();
+      std::size_t e = block;
+      bool cancelled = false;
+      while (e < blockEnd && !cancelled) {
+        Element& element = doc.elements[e++];
+        const std::size_t n = std::size_t{element.triangles.size()} * 3;
+        std::uint32_t* list = scratch;
+        if (n > std::size(scratch)) {
+          bigScratch.resize(n);
+          list = bigScratch.data();
+        }
+        std::size_t k = 0;
+        for (const Triangle& t : element.triangles) {
+          list[k++] = t.a;
+          list[k++] = t.b;
+          list[k++] = t.c;
+        }
+        if (n <= 16) {
+          // Insertion sort: the usual element has 12 numbers.
+          for (std::size_t a = 1; a < n; ++a) {
+            const std::uint32_t value = list[a];
+            std::size_t b = a;
+            for (; b > 0 && list[b - 1] > value; --b) list[b] = list[b - 1];
+            list[b] = value;
+          }
+        } else {
+          std::sort(list, list + n);
+        }
+        const std::size_t distinct = static_cast<std::size_t>(std::unique(list, list + n) - list);
+        lists.insert(lists.end(), list, list + distinct);
+        counts.push_back(static_cast<std::uint32_t>(distinct));
 
-    Float3 sum;
-    for (std::size_t j = 0; j < distinct; ++j) {
-      const Vertex& v = doc.vertices[list[j]];
-      sum.x += v.x;
-      sum.y += v.y;
-      sum.z += v.z;
+        Float3 sum;
+        for (std::size_t j = 0; j < distinct; ++j) {
+          const Vertex& v = doc.vertices[list[j]];
+          sum.x += v.x;
+          sum.y += v.y;
+          sum.z += v.z;
+        }
+        const float inverse = 1.0f / static_cast<float>(distinct);
+        element.centre = {sum.x * inverse, sum.y * inverse, sum.z * inverse};
+        cancelled = control.Cancelled();
+      }
+      std::uint32_t* store;
+      {
+        std::lock_guard guard(storeLock);
+        store = doc.indexStore.Allocate(lists.size());
+      }
+      std::copy(lists.begin(), lists.end(), store);
+      for (std::size_t j = 0; j < counts.size(); ++j) {
+        Element& element = doc.elements[block + j];
+        element.vertexIndices.data = store;
+        element.vertexIndices.count = counts[j];
+        store += counts[j];
+      }
+      block = e;
+      if (side) {
+        sideDone.store(e - begin, std::memory_order_relaxed);
+      } else {
+        control.SetProgress(static_cast<std::uint32_t>(e + sideDone.load(std::memory_order_relaxed)));
+      }
+      if (cancelled) return;
     }
-    const float inverse = 1.0f / static_cast<float>(distinct);
-    element.centre = {sum.x * inverse, sum.y * inverse, sum.z * inverse};
-    control.Advance();
-    if (control.Cancelled()) return;
-  }
+  });
+  if (!control.Cancelled()) control.SetProgress(static_cast<std::uint32_t>(doc.elements.size()));
 }
 
 }  // namespace qem

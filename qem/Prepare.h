@@ -15,6 +15,10 @@
 // ranges, epsilon (file units), and each element's vertex set and centre. It records
 // nothing; a cancellation stops it after the element being prepared.
 //
+// A large mesh's elements (tens of thousands or more) are checked and prepared in two
+// halves, the second on a thread of its own; the result, the message included, is the
+// one of one thread.
+//
 // Progress: each resets the counter to 0 with the element count as total, and advances it
 // through the elements (validation while it checks their vertex numbers, its longest
 // part; preparation as it prepares them).

@@ -9,11 +9,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <type_traits>
+#include <vector>
 
 #include "Common_Code/Cp1250.h"
 #include "Common_Code/Stream.h"
@@ -205,11 +210,26 @@ class PlainTokens {
   }
   std::uint64_t Remaining() const { return window.textSize - std::min(window.textSize, window.base + current); }
 
+  // The current window, for the parser's second thread: its text, where the tokens stand
+  // in it, and whether another follows.
+  const char* WindowText() const { return text; }
+  std::uint32_t WindowSize() const { return size; }
+  std::uint32_t WindowAt() const { return current; }
+  std::uint64_t WindowBase() const { return window.base; }
+  // Goes on from p in the current window: the start of a token, or the window's end.
+  void SkipTo(std::uint32_t p) { current = p; }
+  // Called before the window moves on (its text is overwritten then).
+  void OnLeavingWindow(void (*call)(void*), void* context) {
+    leaving = call;
+    leavingContext = context;
+  }
+
  private:
   // At the end of a window that is not the last, the next one; it starts with a token, so
   // LineBreakAfter stays as the white space before the cut gave it.
   void Refill() {
     while (current == size && !window.last) {
+      if (leaving) leaving(leavingContext);
       window.Next();
       text = window.data;
       size = window.size;
@@ -253,6 +273,8 @@ class PlainTokens {
   std::uint32_t size;
   std::uint32_t current = 0;
   bool lineBreakAfter = false;
+  void (*leaving)(void*) = nullptr;
+  void* leavingContext = nullptr;
 };
 
 // The same interface over tvl::Reader, for texts with comments, escapes or quotes.
@@ -286,6 +308,117 @@ class TvlTokens {
   std::string buffer;
 };
 
+std::atomic<SideFailure> sideFailure{SideFailure::kNone};
+
+// A part of a window, read as a text of its own that nothing follows.
+class Slice final : public Window {
+ public:
+  Slice(const char* text, std::uint32_t bytes, std::uint64_t at) {
+    data = text;
+    size = bytes;
+    base = at;
+    textSize = at + bytes;
+  }
+};
+
+// The elements of the second part of a window, read on a second thread while the parser
+// reads the first part. The part starts at a line break, taken for the start of an
+// element; whether it is one shows only when the parser gets there (an element or a
+// triangle may span lines), and only then is what was read here used, in file order, as
+// if the parser had read it itself. Reading stops at the part's end, before an element
+// the part does not hold whole, or at a token that is no vertex number.
+class SideElements {
+ public:
+  // Reads [at, at + bytes) of text on a thread of its own; false when no thread starts.
+  bool Start(const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
+    triangles.clear();
+    counts.clear();
+    ends.clear();
+    stop = 0;
+    failed = outOfMemory = false;
+    quit.store(false, std::memory_order_relaxed);
+    if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kNoThread) return false;
+    try {
+      thread = std::thread([this, text, bytes, at, &control] {
+        try {
+          if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kOutOfMemory) throw std::bad_alloc();
+          Read(text, bytes, at, control);
+        } catch (const std::bad_alloc&) {
+          outOfMemory = true;
+        }
+      });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+  // Waits for the thread; with drop, tells it first that its result is not wanted.
+  void Finish(bool drop) {
+    if (!thread.joinable()) return;
+    if (drop) quit.store(true, std::memory_order_relaxed);
+    thread.join();
+  }
+  bool Running() const { return thread.joinable(); }
+
+  ~SideElements() { Finish(true); }
+
+  std::vector<Triangle> triangles;    // every element's, one after the other
+  std::vector<std::uint32_t> counts;  // triangles per element
+  std::vector<std::uint32_t> ends;    // where the token after each element starts (part offset)
+  std::uint32_t stop = 0;             // where reading stopped: an element's start or the part's end
+  bool failed = false;                // a token at stop's element that is no vertex number, at failedAt
+  std::uint64_t failedAt = 0;
+  bool outOfMemory = false;
+
+ private:
+  void Read(const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
+    triangles.reserve(bytes / 16);
+    counts.reserve(bytes / 64);
+    ends.reserve(bytes / 64);
+    Slice slice(text, bytes, at);
+    PlainTokens tokens(slice);
+    for (;;) {
+      const std::uint32_t start = tokens.WindowAt();
+      stop = start;
+      if (start == bytes || quit.load(std::memory_order_relaxed) || control.Cancelled()) return;
+      const std::size_t mark = triangles.size();
+      do {
+        Triangle t;
+        std::uint64_t where = tokens.Current();
+        bool ok = tokens.ReadIndex(t.a);
+        if (ok) {
+          where = tokens.Current();
+          ok = tokens.ReadIndex(t.b);
+        }
+        if (ok) {
+          where = tokens.Current();
+          ok = tokens.ReadIndex(t.c);
+        }
+        if (!ok) {
+          triangles.resize(mark);
+          // A number missing at the part's end may follow in the next part: the parser reads
+          // this element itself.
+          failed = where != at + bytes;
+          failedAt = where;
+          return;
+        }
+        triangles.push_back(t);
+      } while (!tokens.LineBreakAfter());
+      counts.push_back(static_cast<std::uint32_t>(triangles.size() - mark));
+      ends.push_back(tokens.WindowAt());
+    }
+  }
+
+  std::thread thread;
+  std::atomic<bool> quit{false};
+};
+
+// The elements are read on two threads where a window holds at least this much of them
+// (kNoSplit: never), in stretches of at most kLargestStretch.
+constexpr std::size_t kNoSplit = std::numeric_limits<std::size_t>::max();
+constexpr std::uint32_t kLargestStretch = std::uint32_t{8} << 20;
+
 // Where a parse failed, for the root line: the reader's own error, or the parser's
 // message at a position of the text (64 bits: a text may pass 4 GiB).
 struct Failure {
@@ -298,8 +431,8 @@ template <class Tokens>
 class Parser {
  public:
   template <class Source>
-  Parser(Source& source, Document& document, LoadControl& loadControl, Failure& failure)
-      : tokens(source), doc(document), control(loadControl), failed(failure) {}
+  Parser(Source& source, Document& document, LoadControl& loadControl, Failure& failure, std::size_t split)
+      : tokens(source), doc(document), control(loadControl), failed(failure), splitBytes(split) {}
 
   void Run() {
     ExpectKeyword("QEM");
@@ -371,26 +504,140 @@ class Parser {
   void ReadElements() {
     ExpectKeyword("ELEMENTS");
     const std::uint32_t count = ReadCount("Błędna liczba elementów"_cp);
+    if constexpr (std::is_same_v<Tokens, PlainTokens>) {
+      if (splitBytes != kNoSplit) return ReadElementsOnTwoThreads(count);
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint64_t at = tokens.Current();
-      scratch.clear();
-      do {
-        Triangle t;
-        t.a = ReadIndex();
-        t.b = ReadIndex();
-        t.c = ReadIndex();
-        scratch.push_back(t);
-      } while (!tokens.LineBreakAfter());
-      // The boundary search counts faces in 32 bits.
-      triangleTotal += scratch.size();
-      if (triangleTotal > 0xFFFFFFFFu) Fail("Liczba trójkątów siatki przekracza 4294967295"_cp, at);
-      Element& element = doc.elements.emplace_back();
-      element.triangles.data = doc.triangleStore.Allocate(scratch.size());
-      element.triangles.count = static_cast<std::uint32_t>(scratch.size());
-      std::memcpy(element.triangles.data, scratch.data(), scratch.size() * sizeof(Triangle));
+      ReadElement();
       control.Advance();
       if (control.Cancelled()) return;
     }
+  }
+
+  // One element: triangles up to the line break after one of them.
+  void ReadElement() {
+    const std::uint64_t at = tokens.Current();
+    scratch.clear();
+    do {
+      Triangle t;
+      t.a = ReadIndex();
+      t.b = ReadIndex();
+      t.c = ReadIndex();
+      scratch.push_back(t);
+    } while (!tokens.LineBreakAfter());
+    AddElement(scratch.data(), scratch.size(), at);
+  }
+
+  // The element that starts at `at`, into the document.
+  void AddElement(const Triangle* triangles, std::size_t n, std::uint64_t at) {
+    // The boundary search counts faces in 32 bits.
+    triangleTotal += n;
+    if (triangleTotal > 0xFFFFFFFFu) Fail("Liczba trójkątów siatki przekracza 4294967295"_cp, at);
+    Element& element = doc.elements.emplace_back();
+    element.triangles.data = doc.triangleStore.Allocate(n);
+    element.triangles.count = static_cast<std::uint32_t>(n);
+    std::memcpy(element.triangles.data, triangles, n * sizeof(Triangle));
+  }
+
+  // The same as the loop of ReadElements, with the second part of each stretch of the
+  // text read on a second thread (SideElements) while this one reads the first.
+  void ReadElementsOnTwoThreads(std::uint32_t count) {
+    if (!side) side = std::make_unique<SideElements>();
+    struct Unhook {
+      PlainTokens& tokens;
+      SideElements& side;
+      ~Unhook() {
+        side.Finish(true);
+        tokens.OnLeavingWindow(nullptr, nullptr);
+      }
+    } unhook{tokens, *side};
+    // The side's text is the window's: it stops before the window moves on.
+    tokens.OnLeavingWindow([](void* s) { static_cast<SideElements*>(s)->Finish(true); }, side.get());
+    bool sideActive = false;
+    std::uint64_t splitAt = 0;        // where the side's part starts
+    std::uint32_t splitInWindow = 0;  // the same in the window
+    std::uint64_t noSplitBefore = 0;
+    for (std::uint32_t i = 0; i < count;) {
+      const std::uint64_t at = tokens.Current();
+      if (sideActive && at >= splitAt) {
+        // Here the side's guess shows: an element starts at its part's start, or not.
+        sideActive = false;
+        side->Finish(at != splitAt);
+        if (at == splitAt) {
+          if (!TakeSide(i, count, splitAt, splitInWindow)) return;
+          continue;
+        }
+      } else if (!sideActive && at >= noSplitBefore) {
+        sideActive = StartSide(splitAt, splitInWindow, noSplitBefore);
+      }
+      ReadElement();
+      ++i;
+      control.Advance();
+      if (control.Cancelled()) return;
+    }
+  }
+
+  // Hands the second part of the stretch of the window from the current token on to the
+  // side. False when there is none worth the thread: too short, no line break in it.
+  bool StartSide(std::uint64_t& splitAt, std::uint32_t& splitInWindow, std::uint64_t& noSplitBefore) {
+    const char* text = tokens.WindowText();
+    const std::uint32_t from = tokens.WindowAt(), size = tokens.WindowSize();
+    const std::uint64_t base = tokens.WindowBase();
+    if (size - from < std::max<std::size_t>(splitBytes, 2)) {
+      noSplitBefore = base + size;
+      return false;
+    }
+    // The stretch ends where a token follows white space, as a window does.
+    std::uint32_t end = size;
+    if (size - from > kLargestStretch) {
+      for (std::uint32_t c = from + kLargestStretch; c > from + 1; --c) {
+        if (IsTokenByte(text[c]) && IsWhite(text[c - 1])) {
+          end = c;
+          break;
+        }
+      }
+    }
+    // The side gets a little more than half: the elements it reads are copied once more.
+    const std::uint32_t middle = from + 1 + static_cast<std::uint32_t>((std::uint64_t{end} - from - 1) * 9 / 20);
+    auto startsLine = [&](std::uint32_t c) { return text[c - 1] == '\n' && IsTokenByte(text[c]); };
+    std::uint32_t split = middle;
+    while (split < end && !startsLine(split)) ++split;
+    if (split == end) {
+      split = middle;
+      while (split > from + 1 && !startsLine(split)) --split;
+      if (!startsLine(split)) {
+        noSplitBefore = base + end;
+        return false;
+      }
+    }
+    if (!side->Start(text + split, end - split, base + split, control)) {
+      noSplitBefore = kNoSplit;
+      return false;
+    }
+    splitAt = base + split;
+    splitInWindow = split;
+    return true;
+  }
+
+  // The side's elements, as far as the section goes, and its failure where the section
+  // reaches it; the tokens go on after the last element taken. False on a cancellation.
+  bool TakeSide(std::uint32_t& i, std::uint32_t count, std::uint64_t splitAt, std::uint32_t splitInWindow) {
+    if (side->outOfMemory) throw std::bad_alloc();
+    std::size_t k = 0, offset = 0;
+    for (; k < side->counts.size() && i < count; ++k) {
+      AddElement(side->triangles.data() + offset, side->counts[k], k == 0 ? splitAt : splitAt + side->ends[k - 1]);
+      offset += side->counts[k];
+      ++i;
+      control.Advance();
+      if (control.Cancelled()) return false;
+    }
+    if (k < side->counts.size()) {
+      tokens.SkipTo(splitInWindow + side->ends[k - 1]);
+      return true;
+    }
+    if (side->failed && i < count) Fail("Oczekiwana liczba"_cp, side->failedAt);
+    tokens.SkipTo(splitInWindow + side->stop);
+    return true;
   }
 
   void ReadFrames() {
@@ -413,8 +660,10 @@ class Parser {
   Document& doc;
   LoadControl& control;
   Failure& failed;
+  std::size_t splitBytes;
   std::vector<Triangle> scratch;
   std::uint64_t triangleTotal = 0;
+  std::unique_ptr<SideElements> side;
 };
 
 // ---- Texts in pieces -------------------------------------------------------------------
@@ -556,9 +805,10 @@ class Pieces final : public Window {
 using tvl::TextPosition;
 
 template <class Tokens, class Source>
-bool RunParser(Source& source, Document& doc, LoadControl& control, Failure& failure) {
+bool RunParser(Source& source, Document& doc, LoadControl& control, Failure& failure,
+               std::size_t splitBytes = kNoSplit) {
   try {
-    Parser<Tokens>(source, doc, control, failure).Run();
+    Parser<Tokens>(source, doc, control, failure, splitBytes).Run();
     return true;
   } catch (const tvl::Error& error) {
     failure.error = error;
@@ -592,11 +842,11 @@ void ParseWhole(std::string_view text, std::string_view path, Document& document
 
 // The plain-text parse of a source in pieces. False when the text needs the full TVL
 // reader instead (nothing is reported then; the caller starts again).
-bool ParsePieces(TextSource& source, std::size_t bufferBytes, std::string_view path, Document& document,
-                 LoadControl& control) {
+bool ParsePieces(TextSource& source, std::size_t bufferBytes, std::size_t splitBytes, std::string_view path,
+                 Document& document, LoadControl& control) {
   Pieces pieces(source, bufferBytes);
   Failure failure;
-  const bool ok = RunParser<PlainTokens>(pieces, document, control, failure);
+  const bool ok = RunParser<PlainTokens>(pieces, document, control, failure, splitBytes);
   if (pieces.NeedsFullReader()) return false;
   if (!ok && !source.Failed()) {
     Report(
@@ -633,7 +883,7 @@ void ParseWhole(std::string_view text, std::string_view path, Document& document
     }
   } else if (text.size() > 0xFFFFFFFFu) {
     MemorySource source(text);
-    ParsePieces(source, std::size_t{1} << 24, path, document, control);
+    ParsePieces(source, std::size_t{1} << 24, kSplitBytes, path, document, control);
     return;
   } else {
     WholeText window(text);
@@ -669,16 +919,18 @@ constexpr std::size_t kReadBuffer = std::size_t{8} << 20;
 
 }  // namespace
 
+void FailSecondReaderForTesting(SideFailure failure) { sideFailure.store(failure, std::memory_order_relaxed); }
+
 void ParseDocumentText(std::string_view text, std::string_view path, Document& document, LoadControl& control) {
   if (control.Cancelled()) return;
   ParseWhole(text, path, document, control);
 }
 
 void ParseDocumentTextInPieces(std::string_view text, std::size_t bufferBytes, std::string_view path,
-                               Document& document, LoadControl& control) {
+                               Document& document, LoadControl& control, std::size_t splitBytes) {
   if (control.Cancelled()) return;
   MemorySource source(text);
-  if (ParsePieces(source, bufferBytes, path, document, control)) return;
+  if (ParsePieces(source, bufferBytes, splitBytes, path, document, control)) return;
   document.Clear();
   control.ResetProgress();
   ParseWhole(text, path, document, control);
@@ -694,7 +946,7 @@ void LoadFile(const std::string& path, Document& document, LoadControl& control)
   }
   if (!MayFitInMemory(file.Size())) throw std::bad_alloc();
   FileSource source(file);
-  if (ParsePieces(source, kReadBuffer, path, document, control)) {
+  if (ParsePieces(source, kReadBuffer, kSplitBytes, path, document, control)) {
     if (source.Failed()) {
       // As when nothing could be read: no document, no parse error, the read failure on
       // the stream layer's trace.

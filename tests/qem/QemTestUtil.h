@@ -6,11 +6,14 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qem/Document.h"
 #include "qem/LoadControl.h"
+#include "qem/QEM.h"
 
 namespace qemtest {
 
@@ -78,5 +81,45 @@ inline const char* kTetraFile =
     "FRAMES 2\n"
     "0.0   0 1 2 3\n"
     "1.5   3 2 1 0\n";
+
+// A summary of what reading text gives: the document, and the error with its offset less
+// shift (for the same text behind a leading comment, which sends it through the full TVL
+// reader). Read whole on one thread, or with pieces, through a buffer of that size with
+// the elements on two threads from splitBytes on; then also the error's line and column.
+inline std::string Summary(std::string_view text, std::uint32_t shift, std::size_t pieces = 0,
+                           std::size_t splitBytes = qem::kSplitBytes) {
+  struct Loaded {
+    qem::Document doc;
+    qem::LoadControl control;
+  };
+  auto r = std::make_unique<Loaded>();
+  if (pieces == 0) {
+    qem::ParseDocumentText(text, "mesh.qem", r->doc, r->control);
+  } else {
+    qem::ParseDocumentTextInPieces(text, pieces, "mesh.qem", r->doc, r->control, splitBytes);
+  }
+  std::string s = std::to_string(r->doc.vertices.size()) + "v " + std::to_string(r->doc.elements.size()) + "e " +
+                  std::to_string(r->doc.frames.size()) + "f";
+  for (const auto& v : r->doc.vertices)
+    s += " " + std::to_string(v.x) + "," + std::to_string(v.y) + "," + std::to_string(v.z);
+  for (const auto& e : r->doc.elements) {
+    s += " [";
+    for (const auto& t : e.triangles)
+      s += std::to_string(t.a) + "." + std::to_string(t.b) + "." + std::to_string(t.c) + " ";
+    s += "]";
+  }
+  for (const auto& f : r->doc.frames) {
+    s += " t" + std::to_string(f.time);
+    for (float v : f.values) s += " " + std::to_string(v);
+  }
+  if (r->control.trace.IsPending()) {
+    unsigned code = 0, offset = 0;
+    const std::string& root = r->control.trace.Lines()[0];
+    std::sscanf(root.c_str(), "(tvl2,%u) znak %u", &code, &offset);
+    s += " error " + std::to_string(code) + "@" + std::to_string(offset - shift) +
+         root.substr(root.find(pieces == 0 ? ":" : " wiersz"));
+  }
+  return s;
+}
 
 }  // namespace qemtest

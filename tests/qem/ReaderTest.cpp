@@ -283,40 +283,7 @@ TEST(QemReader, HugeCountsWithLittleDataFailWithoutReservingForThem) {
   EXPECT_LT(r->doc.vertices.capacity(), 100u);
 }
 
-// Parses text and the same text behind a leading comment (which sends it through the full
-// TVL reader) and returns a summary of each: the document and the error with its offset
-// taken back to the plain text's.
-// With pieces, also the error's line and column (the same text read another way).
-std::string Summary(std::string_view text, std::uint32_t shift, std::size_t pieces = 0) {
-  auto r = std::make_unique<Loaded>();
-  if (pieces == 0) {
-    qem::ParseDocumentText(text, "mesh.qem", r->doc, r->control);
-  } else {
-    qem::ParseDocumentTextInPieces(text, pieces, "mesh.qem", r->doc, r->control);
-  }
-  std::string s = std::to_string(r->doc.vertices.size()) + "v " + std::to_string(r->doc.elements.size()) + "e " +
-                  std::to_string(r->doc.frames.size()) + "f";
-  for (const auto& v : r->doc.vertices)
-    s += " " + std::to_string(v.x) + "," + std::to_string(v.y) + "," + std::to_string(v.z);
-  for (const auto& e : r->doc.elements) {
-    s += " [";
-    for (const auto& t : e.triangles)
-      s += std::to_string(t.a) + "." + std::to_string(t.b) + "." + std::to_string(t.c) + " ";
-    s += "]";
-  }
-  for (const auto& f : r->doc.frames) {
-    s += " t" + std::to_string(f.time);
-    for (float v : f.values) s += " " + std::to_string(v);
-  }
-  if (r->control.trace.IsPending()) {
-    unsigned code = 0, offset = 0;
-    const std::string& root = r->control.trace.Lines()[0];
-    std::sscanf(root.c_str(), "(tvl2,%u) znak %u", &code, &offset);
-    s += " error " + std::to_string(code) + "@" + std::to_string(offset - shift) +
-         root.substr(root.find(pieces == 0 ? ":" : " wiersz"));
-  }
-  return s;
-}
+using qemtest::Summary;
 
 TEST(QemReader, EveryTruncationFailsCleanlyAndBothTokenisersAgree) {
   const std::string full = qemtest::kTetraFile;
