@@ -104,7 +104,30 @@ bool MayCut(const qem::Element& element, const float* planeValues) {
   return false;
 }
 
-void AddPolygon(std::vector<SectionPoint>& points, const Vec3& s, SectionGeometry& out) {
+// Whether another polygon of the section lies across its edge from p to q. The edge lies
+// in the element's face through the mesh vertices of both points; when that face is a
+// boundary triangle no element lies across it. Where both points are vertices on the plane
+// the edge is a mesh edge lying in the plane, with no polygon across when it lies on the
+// boundary. A face or an edge with a vertex off the boundary is inside the mesh.
+std::uint8_t EdgeAcross(const SectionIndex& index, const SectionSource& p, const SectionSource& q) {
+  std::uint32_t v[4] = {p.vertexA, p.vertexB, q.vertexA, q.vertexB};
+  for (std::uint32_t x : v) {
+    if (x >= index.boundaryVertex.size() || !index.boundaryVertex[x]) return kOutlineHalf;
+  }
+  std::sort(v, v + 4);
+  const std::size_t distinct = static_cast<std::size_t>(std::unique(v, v + 4) - v);
+  bool boundary = false;
+  if (distinct == 3) {
+    const std::array<std::uint32_t, 3> face{v[0], v[1], v[2]};
+    boundary = std::binary_search(index.boundaryFaces.begin(), index.boundaryFaces.end(), face);
+  } else if (distinct == 2) {
+    const std::uint64_t edge = std::uint64_t{v[0]} << 32 | v[1];
+    boundary = std::binary_search(index.boundaryEdges.begin(), index.boundaryEdges.end(), edge);
+  }
+  return boundary ? kOutlineWhole : kOutlineHalf;
+}
+
+void AddPolygon(std::vector<SectionPoint>& points, const Vec3& s, const SectionIndex& index, SectionGeometry& out) {
   const std::size_t m = points.size();
   if (m < 3) return;
   float x = 0, y = 0, z = 0;
@@ -136,9 +159,11 @@ void AddPolygon(std::vector<SectionPoint>& points, const Vec3& s, SectionGeometr
   for (std::uint32_t i = 0; i < m; ++i) {
     out.outline.insert(out.outline.end(), {base + i, base + static_cast<std::uint32_t>((i + 1) % m)});
   }
-  for (const SectionPoint& point : points) {
-    out.positions.push_back(point.position);
-    out.sources.push_back(point.source);
+  for (std::uint32_t i = 0; i < m; ++i) {
+    out.positions.push_back(points[i].position);
+    out.sources.push_back(points[i].source);
+    const std::uint8_t first = i == 0 ? kOutlineFirst : 0;
+    out.edges.push_back(first | EdgeAcross(index, points[i].source, points[(i + 1) % m].source));
   }
 }
 
@@ -299,6 +324,23 @@ void BuildSectionIndex(const qem::Document& document, SectionIndex& index) {
     }
     index.buckets[b] = BoxOf(lo, hi);
   }
+  index.boundaryVertex.assign(document.vertices.size(), 0);
+  index.boundaryFaces.reserve(document.boundaryTriangles.size());
+  for (const qem::Triangle* triangle : document.boundaryTriangles) {
+    std::array<std::uint32_t, 3> face{triangle->a, triangle->b, triangle->c};
+    std::sort(face.begin(), face.end());
+    for (std::uint32_t v : face) {
+      if (v < index.boundaryVertex.size()) index.boundaryVertex[v] = 1;
+    }
+    index.boundaryFaces.push_back(face);
+    for (int k = 0; k < 3; ++k) {
+      index.boundaryEdges.push_back(std::uint64_t{face[k == 2 ? 1 : 0]} << 32 | face[k == 0 ? 1 : 2]);
+    }
+  }
+  std::sort(index.boundaryFaces.begin(), index.boundaryFaces.end());
+  std::sort(index.boundaryEdges.begin(), index.boundaryEdges.end());
+  index.boundaryEdges.erase(std::unique(index.boundaryEdges.begin(), index.boundaryEdges.end()),
+                            index.boundaryEdges.end());
   const std::size_t groupCount = (bucketCount + kSectionBucket - 1) / kSectionBucket;
   index.groups.resize(groupCount);
   for (std::size_t g = 0; g < groupCount; ++g) {
@@ -337,7 +379,7 @@ void CutBuckets(const SectionIndex& index, const qem::Document& document, const 
         if (!MayCut(element, planeValues)) continue;
         CutElement(vertices, element, planeValues, points);
       }
-      AddPolygon(points, s, out);
+      AddPolygon(points, s, index, out);
     }
   }
 }
@@ -364,6 +406,7 @@ void ClearGeometry(SectionGeometry& out) {
   out.sources.clear();
   out.triangles.clear();
   out.outline.clear();
+  out.edges.clear();
 }
 
 // True when every vertex of the normalised mesh, which lies in the cube from -1 to 1, is
@@ -435,6 +478,7 @@ void CutDocument(const SectionIndex& index, const qem::Document& document, const
   out.sources.insert(out.sources.end(), second.sources.begin(), second.sources.end());
   out.triangles.reserve(out.triangles.size() + second.triangles.size());
   for (std::uint32_t i : second.triangles) out.triangles.push_back(base + i);
+  out.edges.insert(out.edges.end(), second.edges.begin(), second.edges.end());
   out.outline.reserve(out.outline.size() + second.outline.size());
   for (std::uint32_t i : second.outline) out.outline.push_back(base + i);
 }
@@ -559,7 +603,8 @@ void GenerateClipBuffers() {
     BuildSectionIndex(*document, state.sectionIndex);
     CutDocument(state.sectionIndex, *document, P, s, geometry, 2);
   }
-  state.clipSources.swap(geometry.sources);  // the old array is reused by the next build
+  state.clipSources.swap(geometry.sources);  // the old arrays are reused by the next build
+  state.clipOutline.swap(geometry.edges);
 
   const auto n = static_cast<std::uint32_t>(geometry.positions.size());
   const auto w = static_cast<std::uint32_t>(geometry.triangles.size());

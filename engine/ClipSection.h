@@ -33,6 +33,10 @@ struct SectionGeometry {
   std::vector<SectionSource> sources;
   std::vector<std::uint32_t> triangles;  // 3 indices each
   std::vector<std::uint32_t> outline;    // 2 indices each
+  // Per position: gfx::kOutlineFirst at a polygon's first corner, plus whether a polygon
+  // lies across the edge to the next corner (gfx::kOutlineHalf) or the edge lies on the
+  // mesh's boundary (gfx::kOutlineWhole), for Device::DrawIndexedOutline.
+  std::vector<std::uint8_t> edges;
 };
 // threads 2 lets a second thread cut half of a large section (the result is the same).
 void CutDocument(const SectionIndex& index, const qem::Document& document, const Plane& P, const Vec3& s,

@@ -65,6 +65,12 @@ struct SectionIndex {
   std::vector<const qem::Element*> elements;
   std::vector<Box> buckets;  // bucket k: entries k x kSectionBucket on
   std::vector<Box> groups;   // group k: buckets k x kSectionBucket on
+  // For the section's outline: which vertices lie on the mesh's boundary, the vertex
+  // numbers of every boundary triangle, ascending, the triangles sorted, and the edges of
+  // those triangles (the two vertex numbers, smaller one in the high half), sorted.
+  std::vector<std::uint8_t> boundaryVertex;
+  std::vector<std::array<std::uint32_t, 3>> boundaryFaces;
+  std::vector<std::uint64_t> boundaryEdges;
 };
 
 struct State {
@@ -90,6 +96,7 @@ struct State {
   float clipDistance = kSqrt3;
   gfx::D3DXPLANE clipPlane{0, 0, 1, kSqrt3};
   std::vector<SectionSource> clipSources;  // one per section vertex
+  std::vector<std::uint8_t> clipOutline;   // one per section vertex: gfx::kOutline* of its polygon
   SectionIndex sectionIndex;
   gfx::VertexBufferPtr clipVertexBuffer;
   gfx::IndexBufferPtr clipIndexBuffer;

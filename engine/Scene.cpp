@@ -192,9 +192,12 @@ void DrawScene() {
       device->SetRenderState(D3DRS_DEPTHBIAS, wireBias);
       device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
       device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
-      device->SetIndices(state.clipWireBuffer.get());
-      if (state.clipLineCount > 0 && state.clipWireBuffer) {
-        device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 0, state.clipVertexCount, 0, state.clipLineCount);
+      // The polygons' outlines, drawn over their fans (still the set indices): on a software
+      // renderer one more filled pass costs far less than a line per edge. The outline
+      // buffer holds the same edges as a line list.
+      if (state.clipTriangleCount > 0 && state.clipLineCount > 0 && state.clipWireBuffer &&
+          state.clipOutline.size() >= state.clipVertexCount) {
+        device->DrawIndexedOutline(0, state.clipVertexCount, 0, state.clipTriangleCount, state.clipOutline.data());
       }
     }
   }

@@ -215,6 +215,11 @@ inline constexpr D3DPRIMITIVETYPE D3DPT_TRIANGLEFAN = 6;
 // Vertices used by primitiveCount primitives of this type (0 for an unknown type).
 UINT VerticesForPrimitives(D3DPRIMITIVETYPE type, UINT primitiveCount);
 
+// The codes of Device::DrawIndexedOutline, one byte per vertex.
+inline constexpr std::uint8_t kOutlineFirst = 1;  // the first corner of its polygon
+inline constexpr std::uint8_t kOutlineHalf = 2;   // the edge to the next corner: a polygon across
+inline constexpr std::uint8_t kOutlineWhole = 4;  // the edge to the next corner: no polygon across
+
 inline constexpr DWORD D3DCLEAR_TARGET = 0x1;
 inline constexpr DWORD D3DCLEAR_ZBUFFER = 0x2;
 inline constexpr DWORD D3DCLEAR_STENCIL = 0x4;
@@ -416,6 +421,17 @@ class Device {
   virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
                                        UINT startIndex, UINT primitiveCount) = 0;
   virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData, UINT stride) = 0;
+  // The wireframe of convex polygons: their edges as one-pixel lines in the current states
+  // (never culled), the outline of each polygon once. The polygons' corners are consecutive
+  // vertices of the stream, and primitiveCount triangles from startIndex of the set index
+  // buffer are their fans, (f, f + k - 1, f + k) for k = 2 ... over a polygon whose first
+  // corner is f. outline[v - minIndex] (v from minIndex, numVertices of them): kOutlineFirst
+  // when v is the first corner of its polygon, plus the edge from v to the next corner (the
+  // last one's to the first): kOutlineHalf where a polygon across the edge is drawn too (it
+  // draws the other half of the line), kOutlineWhole where none is. A renderer may draw an
+  // edge with no polygon across on its inner side.
+  virtual HRESULT DrawIndexedOutline(UINT minIndex, UINT numVertices, UINT startIndex, UINT primitiveCount,
+                                     const std::uint8_t* outline) = 0;
   virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,
                                          const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
                                          UINT stride) = 0;

@@ -10,7 +10,9 @@
 //   keeping only the pixels within half a pixel of an edge (a whole pixel inside where the
 //   triangle across is culled or missing), so that the edges of culled triangles are left
 //   out and the picture is that of one-pixel lines: on a software renderer one more filled
-//   pass costs far less than a line per edge. Indexed and user-memory triangle lists are
+//   pass costs far less than a line per edge. DrawIndexedOutline (the section's polygons)
+//   is drawn the same way over the polygons' fans, the fans' diagonals left out. Indexed and
+//   user-memory triangle lists are
 //   drawn as lines over the triangles' edges, each shared edge once, a geometry shader
 //   leaving out the edges of culled triangles (the same picture as polygon-mode lines,
 //   several times faster on software renderers); other primitives in wireframe use the
@@ -204,6 +206,7 @@ class GLDevice final : public Device {
     if (!vao || !surface.MakeCurrent()) return;
     glDeleteBuffers(1, &upVertices);
     glDeleteBuffers(1, &upIndices);
+    glDeleteBuffers(1, &outlineBuffer);
     glDeleteVertexArrays(1, &vao);
     programs.reset();
   }
@@ -235,12 +238,15 @@ class GLDevice final : public Device {
     scene.wireCull = 3;
     if (!programs->For(scene)) return E_FAIL;
     scene.wireCull = 0;
-    scene.wireFill = true;
+    scene.wireFill = 1;
+    if (!programs->For(scene)) return E_FAIL;
+    scene.wireFill = 2;
     if (!programs->For(scene)) return E_FAIL;
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
     glGenBuffers(1, &upVertices);
     glGenBuffers(1, &upIndices);
+    glGenBuffers(1, &outlineBuffer);
     return Reset(p);
   }
 
@@ -562,12 +568,66 @@ class GLDevice final : public Device {
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Edges(startIndex, count, lineIndices));
       glDrawElementsBaseVertex(GL_LINES_ADJACENCY, lineIndices, GL_UNSIGNED_INT, nullptr, baseVertex);
     } else {
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->name);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Uploaded());
       glDrawElementsBaseVertex(PrimitiveMode(type), static_cast<GLsizei>(indices),
                                ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
                                reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()),
                                baseVertex);
     }
+    Finish();
+    return D3D_OK;
+  }
+
+  HRESULT DrawIndexedOutline(UINT minIndex, UINT numVertices, UINT startIndex, UINT count,
+                             const std::uint8_t* outline) override {
+    auto* vb = static_cast<GLVertexBuffer*>(state.stream);
+    auto* ib = static_cast<GLIndexBuffer*>(state.indices);
+    if (!vb || !ib || !outline || count == 0 || numVertices == 0 ||
+        static_cast<std::size_t>(startIndex) + 3ull * count > ib->bytes.size() / ib->IndexSize() ||
+        !Prepare(vb->name, state.streamOffset, state.streamStride, D3DPT_TRIANGLELIST, -1, true)) {
+      return D3DERR_INVALIDCALL;
+    }
+    // Each polygon's first corner draws its outline (GLShaders.h): its code carries the
+    // number of corners, and it reads the next five vertices' positions and codes beside
+    // its own (past the last vertex, codes of 0).
+    outlineCodes.assign(std::size_t{minIndex} + numVertices + 5, 0);
+    std::uint16_t* codes = outlineCodes.data() + minIndex;
+    for (UINT first = 0; first < numVertices;) {
+      UINT end = first + 1;
+      while (end < numVertices && !(outline[end] & kOutlineFirst)) ++end;
+      codes[first] =
+          static_cast<std::uint16_t>((outline[first] & 6) | kOutlineFirst | std::min<UINT>(end - first, 0x1FFF) << 3);
+      for (UINT k = first + 1; k < end; ++k) codes[k] = outline[k] & 6;
+      first = end;
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, outlineBuffer);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(outlineCodes.size() * 2), outlineCodes.data(),
+                 GL_STREAM_DRAW);
+    glEnableVertexAttribArray(9);
+    glVertexAttribIPointer(9, 4, GL_UNSIGNED_SHORT, 2, nullptr);
+    glEnableVertexAttribArray(10);
+    glVertexAttribIPointer(10, 2, GL_UNSIGNED_SHORT, 2, reinterpret_cast<const void*>(std::uintptr_t{8}));
+    glBindBuffer(GL_ARRAY_BUFFER, vb->name);
+    for (GLuint i = 1; i <= 5; ++i) {
+      glEnableVertexAttribArray(3 + i);
+      glVertexAttribPointer(3 + i, 3, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(state.streamStride),
+                            reinterpret_cast<const void*>(std::uintptr_t{state.streamOffset} + i * state.streamStride));
+    }
+    const Uniforms& u = current->u;
+    GLint window[4];
+    glGetIntegerv(GL_VIEWPORT, window);
+    glUniform4f(u.window, static_cast<float>(window[0]), static_cast<float>(window[1]), static_cast<float>(window[2]),
+                static_cast<float>(window[3]));
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    // Lines are never culled, nor is their outline drawn in the polygon mode.
+    glDisable(GL_CULL_FACE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Uploaded());
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(3 * count),
+                   ib->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                   reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * ib->IndexSize()));
+    glProvokingVertex(GL_LAST_VERTEX_CONVENTION);
+    for (GLuint i = 4; i <= 10; ++i) glDisableVertexAttribArray(i);
     Finish();
     return D3D_OK;
   }
@@ -651,9 +711,10 @@ class GLDevice final : public Device {
   // current FVF over buffer, the states GL keeps itself, and the shader program with its
   // uniforms; false when the FVF cannot be drawn or no program builds. wireFirstVertex: for
   // a wireframe triangle list drawn as filled triangles (WIRE_FILL, GLShaders.h), the number
-  // of its first vertex; else -1.
-  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type, GLint wireFirstVertex = -1) {
-    const bool wireFill = wireFirstVertex >= 0;
+  // of its first vertex; else -1. outline: polygon outlines (DrawIndexedOutline).
+  bool Prepare(GLuint buffer, UINT offset, UINT stride, D3DPRIMITIVETYPE type, GLint wireFirstVertex = -1,
+               bool outline = false) {
+    const DWORD wireFill = outline ? 2 : wireFirstVertex >= 0 ? 1 : 0;
     const DWORD fvf = state.fvf;
     const bool pretransformed = (fvf & D3DFVF_XYZRHW) != 0;
     if (!(fvf & (D3DFVF_XYZ | D3DFVF_XYZRHW)) || stride == 0) return false;
@@ -682,6 +743,7 @@ class GLDevice final : public Device {
     if (!program) return false;
     const Uniforms& u = program->u;
     glUseProgram(program->id);
+    current = program;
     // Unused planes are off and unwritten (Mesa clips on a written distance even when the
     // plane is disabled).
     if (clip)
@@ -700,7 +762,7 @@ class GLDevice final : public Device {
     }
     if (lighting) SetLightUniforms(u, light);
     if (clip) glUniform4fv(u.clipPlane, 1, state.clipPlane);
-    if (wireFill) SetWireUniforms(u, pretransformed, wireFirstVertex);
+    if (wireFill == 1) SetWireUniforms(u, pretransformed, wireFirstVertex);
     float factor[4];
     ColourOf(rs[D3DRS_TEXTUREFACTOR], factor);
     glUniform4fv(u.textureFactor, 1, factor);
@@ -839,7 +901,9 @@ class GLDevice final : public Device {
   D3DPRESENT_PARAMETERS parameters;
   UINT width = 0, height = 0;
   bool inScene = false;
-  GLuint vao = 0, upVertices = 0, upIndices = 0;
+  GLuint vao = 0, upVertices = 0, upIndices = 0, outlineBuffer = 0;
+  std::vector<std::uint16_t> outlineCodes;  // of the last DrawIndexedOutline (GLShaders.h)
+  const Program* current = nullptr;         // of the last draw
   std::unique_ptr<ProgramCache> programs = std::make_unique<ProgramCache>();
 };
 

@@ -61,7 +61,7 @@ const Program* ProgramCache::For(const ProgramKey& key) {
                        at("uToLight"),         at("uLightDiffuse"),    at("uLightAmbient"),     at("uGlobalAmbient"),
                        at("uMaterialDiffuse"), at("uMaterialAmbient"), at("uMaterialEmissive"), at("uClipPlane"),
                        at("uTextureFactor"),   at("uTexture"),         at("uCamera"),           at("uFirstVertex"),
-                       at("uNeighbourPlanes")};
+                       at("uNeighbourPlanes"), at("uWindow")};
   return &programs.emplace(packed, program).first->second;
 }
 

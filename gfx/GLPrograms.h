@@ -17,6 +17,7 @@ struct Uniforms {
   GLint viewport, world, viewProjection, depthBias, toLight, lightDiffuse, lightAmbient;
   GLint globalAmbient, materialDiffuse, materialAmbient, materialEmissive, clipPlane;
   GLint textureFactor, texture, camera, firstVertex, neighbourPlanes;
+  GLint window;
 };
 
 // One specialised program (see GLShaders.h) and its uniforms.
@@ -30,7 +31,7 @@ struct ProgramKey {
   bool pretransformed, hasNormal, hasColour, hasTexture, lighting, lightOn, normalize;
   bool diffuseFromVertex, clipOn;
   DWORD wireCull;  // 0: no edge lists; else WIRE_CULL (GLShaders.h)
-  bool wireFill;
+  DWORD wireFill;  // WIRE_FILL (GLShaders.h): 0, 1 triangles, 2 polygon outlines
   DWORD colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
 
   std::uint64_t Packed() const {
@@ -40,7 +41,7 @@ struct ProgramKey {
       k = k << 1 | (b ? 1u : 0u);
     }
     k = k << 2 | (wireCull & 3);
-    k = k << 1 | (wireFill ? 1u : 0u);
+    k = k << 2 | (wireFill & 3);
     for (DWORD v : {colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2}) {
       k = k << 6 | (v & 0x3F);
     }

@@ -144,11 +144,12 @@ class GLVertexBuffer final : public VertexBuffer {
 };
 
 // Indices keep a copy in memory (as the managed pool does): the wireframe's line lists
-// are built from it.
+// are built from it. The locked part goes to GL when a draw first uses it, so a list that
+// is written but not drawn costs no upload.
 class GLIndexBuffer final : public IndexBuffer {
  public:
   GLIndexBuffer(std::shared_ptr<Liveness> live, UINT length, D3DFORMAT format)
-      : live(std::move(live)), bytes(length, 0), format(format) {
+      : live(std::move(live)), bytes(length, 0), format(format), staleBegin(0), staleEnd(length) {
     glGenBuffers(1, &name);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
     glBufferData(GL_ELEMENT_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
@@ -165,16 +166,28 @@ class GLIndexBuffer final : public IndexBuffer {
       return D3DERR_INVALIDCALL;
     }
     locked = true;
+    const std::size_t end = size == 0 ? bytes.size() : std::size_t{offset} + size;
+    staleBegin = std::min(staleBegin, std::size_t{offset});
+    staleEnd = std::max(staleEnd, end);
     *data = bytes.data() + offset;
     return D3D_OK;
   }
   HRESULT Unlock() override {
     if (!locked || !live->alive) return D3DERR_INVALIDCALL;
     locked = false;
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
-    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes.size()), bytes.data());
     edgeKey = {~0u, ~0u};
     return D3D_OK;
+  }
+  // The GL buffer, with what was written since the last draw uploaded.
+  GLuint Uploaded() {
+    if (staleBegin < staleEnd) {
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+      glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLintptr>(staleBegin),
+                      static_cast<GLsizeiptr>(staleEnd - staleBegin), bytes.data() + staleBegin);
+      staleBegin = bytes.size();
+      staleEnd = 0;
+    }
+    return name;
   }
   UINT Length() const override { return static_cast<UINT>(bytes.size()); }
   D3DFORMAT Format() const override { return format; }
@@ -206,6 +219,7 @@ class GLIndexBuffer final : public IndexBuffer {
   std::vector<std::uint8_t> bytes;
   D3DFORMAT format;
   bool locked = false;
+  std::size_t staleBegin, staleEnd;  // bytes written since the last upload (none: begin > end)
   GLuint edgeName = 0;
   std::pair<UINT, UINT> edgeKey{~0u, ~0u};
   GLsizei edgeCount = 0;

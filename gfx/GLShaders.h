@@ -12,8 +12,10 @@
 //   COLOUR_OP, COLOUR_ARG1, COLOUR_ARG2, ALPHA_OP, ALPHA_ARG1, ALPHA_ARG2: D3DTOP_* / D3DTA_*
 //   WIRE_CULL: for the wireframe's edge lists (kGeometry): 1 draws every edge, 2 / 3 only
 //   the edges of triangles that D3DCULL_CW / D3DCULL_CCW keeps
-//   WIRE_FILL: 0 or 1, the wireframe of a triangle list drawn as its filled triangles,
-//   keeping only the pixels on their edges (with WIRE_CULL 0)
+//   WIRE_FILL: 0; 1, the wireframe of a triangle list drawn as its filled triangles,
+//   keeping only the pixels on their edges (with WIRE_CULL 0); 2, the outlines of convex
+//   polygons drawn as their fans' filled triangles, keeping only the pixels on the
+//   polygons' edges (Device::DrawIndexedOutline)
 
 namespace gfx::gl_shaders {
 
@@ -42,6 +44,19 @@ uniform vec4 uClipPlane;       // world space; keep the side where the value is 
 uniform vec4 uCamera;          // the camera's centre, Cross4 of the x, y and w rows of the transform
 uniform int uFirstVertex;      // of the wireframe's triangles
 uniform samplerBuffer uNeighbourPlanes;
+#if WIRE_FILL == 2
+// The polygon whose first corner this vertex is: its corners' positions (this vertex's and
+// the next five's) and codes (Device::DrawIndexedOutline's in bits 0-2; in bits 3-15 the
+// polygon's number of corners at its first corner, 0 at the others).
+layout(location = 4) in vec3 aCorner1;
+layout(location = 5) in vec3 aCorner2;
+layout(location = 6) in vec3 aCorner3;
+layout(location = 7) in vec3 aCorner4;
+layout(location = 8) in vec3 aCorner5;
+layout(location = 9) in uvec4 aCodes0;
+layout(location = 10) in uvec2 aCodes4;
+uniform vec4 uWindow;  // the viewport in GL window coordinates: x, y, width, height
+#endif
 
 #if CLIP_ON
 out float gl_ClipDistance[1];
@@ -52,7 +67,39 @@ out Varyings {
 } vOut;
 #define vColour vOut.colour
 #define vTexCoord vOut.texCoord
-#if WIRE_FILL
+#if WIRE_FILL == 2
+// The polygon's outline edges, from its first corner (the provoking vertex of each of its
+// fan's triangles), in window coordinates: a pixel is kept when a x + b y + c < w at its
+// centre, (a, b, c) the edge's line scaled to the distance along the axis a one-pixel line
+// is rasterised by, positive inside, w the width this polygon draws of it (0: none).
+flat out vec4 vLines[6];
+
+vec2 Window(vec3 p) {
+  vec4 c = uViewProjection * (uWorld * vec4(p, 1.0));
+  return uWindow.xy + (c.xy / c.w * 0.5 + 0.5) * uWindow.zw;
+}
+
+// The edge from corner a to corner b, o another corner (inside), drawn width wide. An edge
+// on the boundary of two pixels, half a pixel from both centres, goes to the pixel of
+// greater window x (or y).
+vec4 Line(vec2 a, vec2 b, vec2 o, float width) {
+  vec2 n = vec2(b.y - a.y, a.x - b.x);
+  float c = -dot(n, a);
+  if (dot(n, o) + c < 0.0) {
+    n = -n;
+    c = -c;
+  }
+  float major = max(abs(n.x), abs(n.y));
+  if (major == 0.0 || width == 0.0) return vec4(0.0);
+  float towardsEdge = abs(n.x) >= abs(n.y) ? n.x : n.y;  // > 0: the edge is at smaller x (or y)
+  return vec4(n / major, c / major, width + (towardsEdge > 0.0 ? 0.001 : 0.0));
+}
+
+// The width this polygon draws of the edge from a corner to the next.
+float Width(uint code) {
+  return (code & 4u) != 0u ? 1.0 : (code & 2u) != 0u ? 0.5 : 0.0;
+}
+#elif WIRE_FILL
 out vec3 vEdge;        // 0 on the edge opposite each corner, 1 at the corner
 flat out vec3 vWidth;  // pixels this triangle draws on its side of each edge
 
@@ -69,7 +116,21 @@ float Width(float facing, int triangle, int edge) {
 #endif
 
 void main() {
-#if WIRE_FILL
+#if WIRE_FILL == 2
+  for (int i = 0; i < 6; ++i) vLines[i] = vec4(0.0);
+  int m = min(int(aCodes0.x >> 3u), 6);  // edges past the sixth corner are not drawn
+  if (m >= 3) {
+    vec2 corner[6] = vec2[6](Window(aPosition.xyz), Window(aCorner1), Window(aCorner2), vec2(0.0), vec2(0.0),
+                             vec2(0.0));
+    if (m > 3) corner[3] = Window(aCorner3);
+    if (m > 4) corner[4] = Window(aCorner4);
+    if (m > 5) corner[5] = Window(aCorner5);
+    uint codes[6] = uint[6](aCodes0.x, aCodes0.y, aCodes0.z, aCodes0.w, aCodes4.x, aCodes4.y);
+    for (int j = 0; j < m; ++j) {
+      vLines[j] = Line(corner[j], corner[(j + 1) % m], corner[(j + 2) % m], Width(codes[j]));
+    }
+  }
+#elif WIRE_FILL
   int corner = gl_VertexID - uFirstVertex;
   int triangle = corner / 3;
   vEdge = vec3(0.0);
@@ -142,7 +203,9 @@ out vec4 fragColour;
 uniform vec4 uTextureFactor;
 uniform sampler2D uTexture;
 
-#if WIRE_FILL
+#if WIRE_FILL == 2
+flat in vec4 vLines[6];
+#elif WIRE_FILL
 in vec3 vEdge;
 flat in vec3 vWidth;
 #endif
@@ -171,7 +234,11 @@ vec4 Operation(int op, vec4 a1, vec4 a2) {
 }
 
 void main() {
-#if WIRE_FILL
+#if WIRE_FILL == 2
+  bool kept = false;
+  for (int i = 0; i < 6; ++i) kept = kept || dot(vLines[i].xy, gl_FragCoord.xy) + vLines[i].z < vLines[i].w;
+  if (!kept) discard;
+#elif WIRE_FILL
   // Distance to each edge along the pixel axis it crosses most steeply, the measure a
   // one-pixel line is rasterised by: the pixel is the line's when its centre is nearer
   // than the width this triangle draws of it. An edge on the boundary of two pixels, half a

@@ -541,6 +541,17 @@ HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVer
                                              Dec(startIndex), Dec(primitiveCount)}));
 }
 
+// The outline codes go with the call as its vertex data.
+HRESULT RecordingDevice::DrawIndexedOutline(UINT minIndex, UINT numVertices, UINT startIndex, UINT primitiveCount,
+                                            const std::uint8_t* outline) {
+  const HRESULT hr =
+      Enter("DrawIndexedOutline", Join({Dec(minIndex), Dec(numVertices), Dec(startIndex), Dec(primitiveCount)}));
+  if (Failed(hr)) return hr;
+  if (!outline) return D3DERR_INVALIDCALL;
+  Last().vertexData.assign(outline, outline + numVertices);
+  return D3D_OK;
+}
+
 HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
                                          UINT stride) {
   const HRESULT hr = Enter("DrawPrimitiveUP", Join({Dec(type), Dec(primitiveCount), Dec(stride)}));

@@ -340,6 +340,107 @@ TEST_F(JitteredSectionGLTest, SectionHasNoPinholes) {
   }
 }
 
+// The section's outline is drawn as one more filled pass over its polygons' fans, each
+// polygon keeping the pixels within half a pixel of its edges (a whole pixel inwards where
+// the edge lies on the mesh's boundary): the picture of the polygons' edges drawn as
+// one-pixel lines (the outline buffer, a line list), but for the section's own border,
+// drawn on its inner side. A jittered box, seen face on and turned, cut at several depths.
+class SectionOutlineGLTest : public JitteredSectionGLTest {
+ protected:
+  enum Pixel : std::uint8_t { kNothing, kSection, kLine };
+  // The section alone, as DrawScene draws it (unlit), its outline drawn as lines or filled.
+  std::vector<Pixel> SectionPicture(bool lines) {
+    gfx::Device& d = *device;
+    d.Clear(gfx::D3DCLEAR_TARGET | gfx::D3DCLEAR_ZBUFFER, kBackground, 1.0f, 0);
+    d.BeginScene();
+    const auto m = engine::ComputeSceneMatrices(kWidth, kHeight);
+    d.SetTransform(gfx::D3DTS_WORLD, m.world);
+    d.SetTransform(gfx::D3DTS_VIEW, m.view);
+    d.SetTransform(gfx::D3DTS_PROJECTION, m.projection);
+    d.SetRenderState(gfx::D3DRS_LIGHTING, 0);
+    d.SetRenderState(gfx::D3DRS_CULLMODE, gfx::D3DCULL_CCW);
+    d.SetRenderState(gfx::D3DRS_DEPTHBIAS, gfx::FloatToDword(0.0f));
+    d.SetRenderState(gfx::D3DRS_FILLMODE, gfx::D3DFILL_SOLID);
+    d.SetRenderState(gfx::D3DRS_TEXTUREFACTOR, 0xFFFFFFFFu);
+    d.SetTextureStageState(0, gfx::D3DTSS_COLOROP, gfx::D3DTOP_SELECTARG1);
+    d.SetTextureStageState(0, gfx::D3DTSS_COLORARG1, gfx::D3DTA_DIFFUSE);
+    d.SetFVF(engine::kSceneFvf);
+    d.SetStreamSource(0, state.clipVertexBuffer.get(), 0, sizeof(engine::SceneVertex));
+    d.SetIndices(state.clipIndexBuffer.get());
+    EXPECT_EQ(d.DrawIndexedPrimitive(gfx::D3DPT_TRIANGLELIST, 0, 0, state.clipVertexCount, 0, state.clipTriangleCount),
+              D3D_OK);
+    d.SetRenderState(gfx::D3DRS_DEPTHBIAS, gfx::FloatToDword(-0.0001f));
+    d.SetRenderState(gfx::D3DRS_FILLMODE, gfx::D3DFILL_WIREFRAME);
+    d.SetTextureStageState(0, gfx::D3DTSS_COLORARG1, gfx::D3DTA_TFACTOR);
+    if (lines) {
+      d.SetIndices(state.clipWireBuffer.get());
+      EXPECT_EQ(d.DrawIndexedPrimitive(gfx::D3DPT_LINELIST, 0, 0, state.clipVertexCount, 0, state.clipLineCount),
+                D3D_OK);
+    } else {
+      EXPECT_EQ(d.DrawIndexedOutline(0, state.clipVertexCount, 0, state.clipTriangleCount, state.clipOutline.data()),
+                D3D_OK);
+    }
+    d.EndScene();
+    std::vector<Pixel> picture(static_cast<std::size_t>(kWidth) * kHeight);
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const std::uint32_t c = surface.ReadPixel(x, y);
+        picture[static_cast<std::size_t>(y) * kWidth + x] = c == 0xFFFFFFFFu   ? kLine
+                                                            : c == kBackground ? kNothing
+                                                                               : kSection;
+      }
+    }
+    return picture;
+  }
+};
+
+TEST_F(SectionOutlineGLTest, FilledOutlineIsTheLinesPicture) {
+  struct View {
+    float rotationX, rotationY, distance;
+  };
+  for (const View v : {View{0, 0, 0}, View{0, 0, 0.037f}, View{-0.3f, -0.7f, 0}, View{0.4f, 0.9f, -0.021f}}) {
+    SCOPED_TRACE(testing::Message() << v.rotationX << " " << v.rotationY << " " << v.distance);
+    state.rotationX = v.rotationX;
+    state.rotationY = v.rotationY;
+    state.clipDistance = v.distance;
+    engine::UpdateClipPlane();
+    engine::GenerateClipBuffers();
+    ASSERT_GT(state.clipTriangleCount, 0u);
+    const std::vector<Pixel> lines = SectionPicture(true), filled = SectionPicture(false);
+    int lineCount = 0, filledCount = 0, inside = 0, insideDiffer = 0, lineAlone = 0, filledAlone = 0;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * kWidth + x;
+        lineCount += lines[i] == kLine;
+        filledCount += filled[i] == kLine;
+        // At the border: nothing of the section in either picture within a pixel.
+        bool border = false, lineNear = false, filledNear = false;
+        for (int dy = -1; dy <= 1; ++dy) {
+          for (int dx = -1; dx <= 1; ++dx) {
+            const int xx = std::clamp(x + dx, 0, kWidth - 1), yy = std::clamp(y + dy, 0, kHeight - 1);
+            const std::size_t j = static_cast<std::size_t>(yy) * kWidth + xx;
+            border = border || lines[j] == kNothing || filled[j] == kNothing;
+            lineNear = lineNear || lines[j] == kLine;
+            filledNear = filledNear || filled[j] == kLine;
+          }
+        }
+        inside += !border;
+        insideDiffer += !border && lines[i] != filled[i];
+        lineAlone += lines[i] == kLine && !filledNear;
+        filledAlone += filled[i] == kLine && !lineNear;
+      }
+    }
+    ASSERT_GT(inside, 1000);
+    // Inside the section every pixel is the lines' (a few where an edge passes exactly
+    // half a pixel from pixel centres may round the other way).
+    EXPECT_LE(insideDiffer, lineCount / 200) << lineCount;
+    // At the border the line is drawn one pixel inwards, never left out nor doubled.
+    EXPECT_LE(lineAlone, lineCount / 200) << lineCount;
+    EXPECT_LE(filledAlone, lineCount / 200) << lineCount;
+    EXPECT_NEAR(filledCount, lineCount, lineCount / 20);
+  }
+}
+
 // The legend's rows against the colour function, through the real rectangle batcher.
 class LegendGLTest : public EngineGLTest {
  protected:

@@ -161,7 +161,7 @@ TEST_F(SceneTest, BuildAndRecolourFailures) {
 }
 
 // The expected calls of one frame of DrawScene (buffers #1 boundary, #2 section vertices,
-// #3 section triangles, #4 section outline).
+// #3 section triangles).
 std::vector<std::string> ExpectedFrame(bool lighting, bool overlay, bool section, std::uint32_t boundary,
                                        std::uint32_t sectionVertices, std::uint32_t triangles, std::uint32_t lines) {
   const std::string bias0 = "0x0";
@@ -205,8 +205,8 @@ std::vector<std::string> ExpectedFrame(bool lighting, bool overlay, bool section
       e.push_back("SetRenderState(195, " + bias + ")");
       e.push_back("SetRenderState(8, 0x2)");
       e.push_back("SetTextureStageState(0, 2, 3)");
-      e.push_back("SetIndices(#4)");
-      if (lines) e.push_back("DrawIndexedPrimitive(2, 0, 0, " + count + ", 0, " + std::to_string(lines) + ")");
+      // The outline, drawn over the section's triangles (still set) from its outline codes.
+      if (lines) e.push_back("DrawIndexedOutline(0, " + count + ", 0, " + std::to_string(triangles) + ")");
     }
   }
   e.push_back("SetRenderState(195, " + bias0 + ")");
@@ -262,6 +262,13 @@ TEST_F(SceneTest, DrawSceneSetsEveryStateInOrder) {
       }
     }
     EXPECT_EQ(Frame(fresh), expected);
+    if (c.cut && c.overlay && c.sectionShown) {
+      // The cut tetrahedron's one triangle: its first corner, no polygon across any edge.
+      const auto& outline = fresh.Log()[fresh.Log().size() - 2];
+      ASSERT_EQ(outline.name, "DrawIndexedOutline");
+      EXPECT_EQ(outline.vertexData, (std::vector<std::uint8_t>{gfx::kOutlineFirst | gfx::kOutlineWhole,
+                                                               gfx::kOutlineWhole, gfx::kOutlineWhole}));
+    }
     frame::test_seam::InstallDevice(&device);
     engine::ResetState();
   }
