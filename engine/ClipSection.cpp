@@ -612,6 +612,13 @@ void GenerateClipBuffers() {
   state.clipVertexCount = n;
   state.clipTriangleCount = w / 3;
   state.clipLineCount = g / 2;
+  state.clipLargestPolygon = 0;
+  for (std::size_t first = 0, i = 1; first < state.clipOutline.size(); ++i) {
+    if (i == state.clipOutline.size() || (state.clipOutline[i] & gfx::kOutlineFirst)) {
+      state.clipLargestPolygon = std::max(state.clipLargestPolygon, static_cast<std::uint32_t>(i - first));
+      first = i;
+    }
+  }
   GrowSectionBuffers(*device, n, w, g);
 
   if (!ErrorPending() && n != 0 && w != 0 && g != 0) {

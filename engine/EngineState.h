@@ -110,6 +110,7 @@ struct State {
   std::uint32_t clipVertexCount = 0;
   std::uint32_t clipTriangleCount = 0;
   std::uint32_t clipLineCount = 0;
+  std::uint32_t clipLargestPolygon = 0;  // corners of the section's largest polygon
   // Set by the drag steps, cleared by every section build: the section no longer matches
   // the rotation or the plane (RebuildDirtySection).
   bool sectionDirty = false;

@@ -193,11 +193,15 @@ void DrawScene() {
       device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
       device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
       // The polygons' outlines, drawn over their fans (still the set indices): on a software
-      // renderer one more filled pass costs far less than a line per edge. The outline
-      // buffer holds the same edges as a line list.
+      // renderer one more filled pass costs far less than a line per edge. The filled pass
+      // draws at most six corners of a polygon; a section with a larger one (an element
+      // other than a tetrahedron or a hexahedron) is outlined by the same edges as a line list.
       if (state.clipTriangleCount > 0 && state.clipLineCount > 0 && state.clipWireBuffer &&
-          state.clipOutline.size() >= state.clipVertexCount) {
+          state.clipOutline.size() >= state.clipVertexCount && state.clipLargestPolygon <= gfx::kFilledOutlineCorners) {
         device->DrawIndexedOutline(0, state.clipVertexCount, 0, state.clipTriangleCount, state.clipOutline.data());
+      } else if (state.clipLineCount > 0 && state.clipWireBuffer) {
+        device->SetIndices(state.clipWireBuffer.get());
+        device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 0, state.clipVertexCount, 0, state.clipLineCount);
       }
     }
   }

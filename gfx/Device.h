@@ -219,6 +219,9 @@ UINT VerticesForPrimitives(D3DPRIMITIVETYPE type, UINT primitiveCount);
 inline constexpr std::uint8_t kOutlineFirst = 1;  // the first corner of its polygon
 inline constexpr std::uint8_t kOutlineHalf = 2;   // the edge to the next corner: a polygon across
 inline constexpr std::uint8_t kOutlineWhole = 4;  // the edge to the next corner: no polygon across
+// The most corners a polygon of Device::DrawIndexedOutline may have: the edges of a larger
+// one are drawn only as far as its sixth corner.
+inline constexpr std::uint32_t kFilledOutlineCorners = 6;
 
 inline constexpr DWORD D3DCLEAR_TARGET = 0x1;
 inline constexpr DWORD D3DCLEAR_ZBUFFER = 0x2;
@@ -429,7 +432,8 @@ class Device {
   // when v is the first corner of its polygon, plus the edge from v to the next corner (the
   // last one's to the first): kOutlineHalf where a polygon across the edge is drawn too (it
   // draws the other half of the line), kOutlineWhole where none is. A renderer may draw an
-  // edge with no polygon across on its inner side.
+  // edge with no polygon across on its inner side. Polygons of at most kFilledOutlineCorners
+  // corners; the stream's vertex buffer is read up to five vertices past the last one.
   virtual HRESULT DrawIndexedOutline(UINT minIndex, UINT numVertices, UINT startIndex, UINT primitiveCount,
                                      const std::uint8_t* outline) = 0;
   virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,

@@ -584,6 +584,8 @@ class GLDevice final : public Device {
     auto* ib = static_cast<GLIndexBuffer*>(state.indices);
     if (!vb || !ib || !outline || count == 0 || numVertices == 0 ||
         static_cast<std::size_t>(startIndex) + 3ull * count > ib->bytes.size() / ib->IndexSize() ||
+        state.streamStride > GLVertexBuffer::kLargestOutlineStride ||
+        state.streamOffset + (std::uint64_t{minIndex} + numVertices) * state.streamStride > vb->Length() ||
         !Prepare(vb->name, state.streamOffset, state.streamStride, D3DPT_TRIANGLELIST, -1, true)) {
       return D3DERR_INVALIDCALL;
     }

@@ -33,11 +33,19 @@ struct Liveness {
 // the locked range. The wireframe's line lists are built from the positions in it.
 class GLVertexBuffer final : public VertexBuffer {
  public:
+  // The outline pass reads up to five vertices of at most kLargestOutlineStride bytes past
+  // the last one: the GL buffer has that many zero bytes more than the vertex buffer, so
+  // that no read leaves it.
+  static constexpr UINT kLargestOutlineStride = 64;
+  static constexpr UINT kTail = 5 * kLargestOutlineStride;
+
   GLVertexBuffer(std::shared_ptr<Liveness> live, UINT length, DWORD fvf)
       : live(std::move(live)), bytes(length, 0), fvf(fvf) {
     glGenBuffers(1, &name);
     glBindBuffer(GL_ARRAY_BUFFER, name);
-    glBufferData(GL_ARRAY_BUFFER, length, nullptr, GL_STATIC_DRAW);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr{length} + kTail, nullptr, GL_STATIC_DRAW);
+    const std::array<unsigned char, kTail> zeros{};
+    glBufferSubData(GL_ARRAY_BUFFER, length, kTail, zeros.data());
   }
   ~GLVertexBuffer() override {
     if (!live->alive) return;

@@ -274,6 +274,35 @@ TEST_F(SceneTest, DrawSceneSetsEveryStateInOrder) {
   }
 }
 
+// One hexagonal prism, leaning so that the plane z = 0 crosses four of its sides and both
+// of its ends: a section polygon of eight corners or more, more than the filled outline pass draws.
+const char* kLeaningPrism =
+    "QEM\nVERTICES 12\n2 0 -2.6\n1 1.732051 -1.8\n-1 1.732051 -0.2\n-2 0 0.6\n-1 -1.732051 -0.2\n1 -1.732051 -1.8\n2 0 "
+    "-0.6\n1 1.732051 0.2\n-1 1.732051 1.8\n-2 0 2.6\n-1 -1.732051 1.8\n1 -1.732051 0.2\nELEMENTS 1\n0 1 2  0 2 3  0 3 "
+    "4  0 4 5  6 7 8  6 8 9  6 9 10  6 10 11  0 1 7  0 7 6  1 2 8  1 8 7  2 3 9  2 9 8  3 4 10  3 10 9  4 5 11  4 11 "
+    "10  5 0 6  5 6 11\n"
+    "FRAMES 1\n0  0 1 2 3 4 5 6 7 8 9 10 11\n";
+
+TEST_F(SceneTest, APolygonOfMoreThanSixCornersIsOutlinedByLines) {
+  Load(kLeaningPrism);
+  state.rotationX = 0;
+  state.rotationY = 0;
+  state.clipDistance = 0;
+  engine::UpdateClipPlane();
+  engine::GenerateEdgeBuffers();
+  engine::GenerateClipBuffers();
+  // Its sides and ends are written as triangles, so their diagonals add corners in line.
+  ASSERT_GT(state.clipLargestPolygon, 6u);
+  ASSERT_EQ(state.clipLargestPolygon, state.clipVertexCount);
+  device.ClearLog();
+  engine::DrawScene();
+  const std::vector<std::string> log = Frame(device);
+  EXPECT_THAT(log, ::testing::Contains("SetIndices(#4)"));
+  EXPECT_THAT(log, ::testing::Contains("DrawIndexedPrimitive(2, 0, 0, " + std::to_string(state.clipVertexCount) +
+                                       ", 0, " + std::to_string(state.clipLineCount) + ")"));
+  EXPECT_THAT(log, ::testing::Not(::testing::Contains(::testing::StartsWith("DrawIndexedOutline"))));
+}
+
 TEST_F(SceneTest, NothingIsDrawnWithoutABoundaryBuffer) {
   Load(enginetest::kCutTetra);
   engine::DrawScene();
