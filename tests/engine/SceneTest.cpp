@@ -21,7 +21,20 @@ const char* kInwardFace =
     "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\nELEMENTS 1\n0 1 2  0 1 3  1 2 3  0 3 2\n"
     "FRAMES 2\n0  0 1 2 3\n10  3 2 1 0\n";
 
-using SceneTest = EngineTest;
+class SceneTest : public EngineTest {
+ protected:
+  // Loads the mesh, turns it to the start of both angles with the plane through the middle
+  // (z = 0), and builds the boundary and the section.
+  void CutThroughTheMiddle(std::string_view text) {
+    Load(text);
+    state.rotationX = 0;
+    state.rotationY = 0;
+    state.clipDistance = 0;
+    engine::UpdateClipPlane();
+    engine::GenerateEdgeBuffers();
+    engine::GenerateClipBuffers();
+  }
+};
 
 TEST_F(SceneTest, BoundaryBufferTurnsInwardFacesAndColoursEachCorner) {
   qem::Document& doc = Load(kInwardFace);
@@ -236,13 +249,7 @@ TEST_F(SceneTest, DrawSceneSetsEveryStateInOrder) {
     engine::ResetState();
     gfx::RecordingDevice fresh;
     frame::test_seam::InstallDevice(&fresh);
-    Load(enginetest::kCutTetra);
-    state.rotationX = 0;
-    state.rotationY = 0;
-    state.clipDistance = 0;
-    engine::UpdateClipPlane();
-    engine::GenerateEdgeBuffers();
-    engine::GenerateClipBuffers();
+    CutThroughTheMiddle(enginetest::kCutTetra);
     if (!c.cut) {
       // The plane moves off the mesh: the buffers stay, the counts drop to 0.
       state.clipDistance = engine::kSqrt3;
@@ -284,13 +291,7 @@ const char* kLeaningPrism =
     "FRAMES 1\n0  0 1 2 3 4 5 6 7 8 9 10 11\n";
 
 TEST_F(SceneTest, APolygonOfMoreThanSixCornersIsOutlinedByLines) {
-  Load(kLeaningPrism);
-  state.rotationX = 0;
-  state.rotationY = 0;
-  state.clipDistance = 0;
-  engine::UpdateClipPlane();
-  engine::GenerateEdgeBuffers();
-  engine::GenerateClipBuffers();
+  CutThroughTheMiddle(kLeaningPrism);
   // Its sides and ends are written as triangles, so their diagonals add corners in line.
   ASSERT_GT(state.clipLargestPolygon, 6u);
   ASSERT_EQ(state.clipLargestPolygon, state.clipVertexCount);
