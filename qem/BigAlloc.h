@@ -29,19 +29,22 @@ inline void AdviseHugePages(void* data, std::size_t bytes) {
 #endif
 }
 
-inline void* AllocateBig(std::size_t bytes) {
-  if (bytes < kHugePage) {
-    void* p = std::malloc(bytes ? bytes : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
-  }
+// nullptr when the memory is refused.
+inline void* TryAllocateBig(std::size_t bytes) noexcept {
+  if (bytes < kHugePage) return std::malloc(bytes ? bytes : 1);
+  if (bytes > SIZE_MAX - kHugePage) return nullptr;
   const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
   void* p = std::aligned_alloc(kHugePage, rounded);
-  if (!p) throw std::bad_alloc();
   // Only the whole huge pages of the request: the rest of the last one stays in small
   // pages, so a block that ends within one (an element block of 4.5 MiB) does not hold the
   // whole 2 MiB once its last records are written.
-  AdviseHugePages(p, bytes);
+  if (p) AdviseHugePages(p, bytes);
+  return p;
+}
+
+inline void* AllocateBig(std::size_t bytes) {
+  void* p = TryAllocateBig(bytes);
+  if (!p) throw std::bad_alloc();
   return p;
 }
 

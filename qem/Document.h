@@ -120,6 +120,25 @@ class Arena {
     return result;
   }
 
+  // Makes room for n more records in one block now, so that the next Allocate calls
+  // totalling n take them one after the other from the returned address. Never throws:
+  // nullptr when the memory is refused, and Allocate goes on as without it.
+  T* Reserve(std::size_t n) noexcept {
+    if (n <= available) return next;
+    if (n > SIZE_MAX / sizeof(T)) return nullptr;
+    T* block = static_cast<T*>(TryAllocateBig(n * sizeof(T)));
+    if (!block) return nullptr;
+    try {
+      blocks.push_back(block);
+    } catch (const std::bad_alloc&) {
+      FreeBig(block);
+      return nullptr;
+    }
+    next = block;
+    available = n;
+    return block;
+  }
+
   void Clear() {
     for (T* block : blocks) FreeBig(block);
     blocks.clear();
@@ -142,10 +161,11 @@ class Arena {
 // and none of it is held twice, and the untouched end of the last block costs nothing.
 class ElementList {
   static constexpr std::size_t kShift = 19;
-  static constexpr std::size_t kBlock = std::size_t{1} << kShift;
-  static_assert(kBlock * sizeof(Element) % kHugePage == 0, "a block of whole huge pages");
 
  public:
+  static constexpr std::size_t kBlock = std::size_t{1} << kShift;  // records per block
+  static_assert(kBlock * sizeof(Element) % kHugePage == 0, "a block of whole huge pages");
+
   template <class E>
   class Iterator {
    public:
@@ -187,8 +207,31 @@ class ElementList {
   ElementList& operator=(const ElementList&) = delete;
   ~ElementList() { clear(); }
 
+  // Allocates the blocks for n more records now, as far as the memory allows (never
+  // throws); the records' addresses are then known ahead, &list[i] for i below Capacity().
+  void Reserve(std::size_t n) noexcept {
+    while (Capacity() - count < n) {
+      void* block = TryAllocateBig(kBlock * sizeof(Element));
+      if (!block) return;
+      try {
+        blocks.push_back(static_cast<Element*>(block));
+      } catch (const std::bad_alloc&) {
+        FreeBig(block);
+        return;
+      }
+    }
+  }
+  std::size_t Capacity() const { return blocks.size() * kBlock; }
+  // Gives back the blocks Reserve took that hold no record.
+  void ReleaseUnused() {
+    while (Capacity() - count >= kBlock) {
+      FreeBig(blocks.back());
+      blocks.pop_back();
+    }
+  }
+
   Element& emplace_back() {
-    if (count == blocks.size() * kBlock) blocks.push_back(static_cast<Element*>(AllocateBig(kBlock * sizeof(Element))));
+    if (count == Capacity()) blocks.push_back(static_cast<Element*>(AllocateBig(kBlock * sizeof(Element))));
     Element* e = ::new (&blocks[count >> kShift][count & (kBlock - 1)]) Element();
     ++count;
     return *e;
@@ -208,7 +251,7 @@ class ElementList {
   // Calls f(element) for each element in order; quicker than the iterators in hot loops.
   template <class F>
   void ForEach(F&& f) const {
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
+    for (std::size_t b = 0; b * kBlock < count; ++b) {
       const std::size_t n = std::min(kBlock, count - b * kBlock);
       Element* block = blocks[b];
       for (std::size_t i = 0; i < n; ++i) f(block[i]);

@@ -26,6 +26,7 @@
 #include "config/TvlError.h"
 #include "qem/BigAlloc.h"
 #include "qem/NumberText.h"
+#include "qem/PageWarmer.h"
 
 namespace qem {
 
@@ -419,6 +420,95 @@ class SideElements {
 constexpr std::size_t kNoSplit = std::numeric_limits<std::size_t>::max();
 constexpr std::uint32_t kLargestStretch = std::uint32_t{8} << 20;
 
+// While the elements are read, a warmer faults in the memory their records and triangles
+// are to take, as many as the text's count promises and the text can hold (a valid
+// element has at least four triangles, of at least 24 bytes of text together). From
+// kWarmFrom elements; at most kWarmLead bytes ahead of the reading.
+constexpr std::size_t kWarmFrom = 65536;
+std::atomic<std::size_t> warmFrom{kWarmFrom};
+constexpr std::size_t kWarmLead = std::size_t{64} << 20;
+constexpr std::size_t kLeastElementBytes = 24;
+
+class ElementWarming {
+ public:
+  ElementWarming(Document& document, std::size_t expected) : doc(document), warmer(kWarmLead) {
+    if (expected < warmFrom.load(std::memory_order_relaxed) || !PageWarmer::Supported()) return;
+    elementsFrom = doc.elements.size();
+    doc.elements.Reserve(expected);
+    const std::size_t end = std::min(doc.elements.Capacity(), elementsFrom + expected);
+    for (std::size_t i = elementsFrom; i < end;) {
+      const std::size_t blockEnd = std::min(end, (i / ElementList::kBlock + 1) * ElementList::kBlock);
+      elements.Add(&doc.elements[i], (blockEnd - i) * sizeof(Element));
+      i = blockEnd;
+    }
+    if (Triangle* t = doc.triangleStore.Reserve(expected * 4)) triangles.Add(t, expected * 4 * sizeof(Triangle));
+    active = warmer.Start({&elements, &triangles});
+  }
+  ~ElementWarming() {
+    warmer.Stop();
+    doc.elements.ReleaseUnused();
+  }
+
+  // The reading has `elementCount` elements and `triangleCount` triangles in the document.
+  void Filled(std::size_t elementCount, std::uint64_t triangleCount) {
+    if (!active) return;
+    elements.Filled((elementCount - elementsFrom) * sizeof(Element));
+    triangles.Filled(static_cast<std::size_t>(triangleCount - trianglesFrom) * sizeof(Triangle));
+  }
+  void StartCounting(std::uint64_t triangleCount) { trianglesFrom = triangleCount; }
+
+ private:
+  Document& doc;
+  PageWarmer::Track elements, triangles;  // before the warmer, which stops before they go
+  PageWarmer warmer;
+  std::size_t elementsFrom = 0;
+  std::uint64_t trianglesFrom = 0;
+  bool active = false;
+};
+
+// While the frames are read, a warmer faults in the memory of each frame's values and, for
+// a mesh of tetrahedra only (four triangles each), of the vertex sets that preparation is
+// to store: four numbers an element.
+class FrameWarming {
+ public:
+  FrameWarming(Document& document, std::uint64_t triangleCount) : warmer(kWarmLead) {
+    if (!PageWarmer::Supported()) return;
+    const std::size_t elements = document.elements.size();
+    if (elements >= warmFrom.load(std::memory_order_relaxed) && triangleCount == 4 * std::uint64_t{elements}) {
+      if (std::uint32_t* store = document.indexStore.Reserve(4 * elements)) {
+        indices.Add(store, 4 * elements * sizeof(std::uint32_t));
+        indices.Filled(4 * elements * sizeof(std::uint32_t));
+      }
+    }
+    if (!indices.Empty() || document.VertexCount() * sizeof(float) >= kHugePage) {
+      active = warmer.Start({&indices, &values});
+    }
+  }
+
+  // A frame's values are about to be read into `frame`, reserved for `count`.
+  void Frame(std::vector<float>& frame, std::size_t count) {
+    done += current;
+    current = 0;
+    if (frame.capacity() != count) return;  // the text holds fewer: the values may move
+    AdviseHugePages(frame.data(), count * sizeof(float));
+    if (!active) return;
+    current = count * sizeof(float);
+    warmer.Add(values, frame.data(), current);
+  }
+  // Before a frame being read is dropped (a failed read): its memory is warmed no more.
+  void Stop() { warmer.Stop(); }
+  // The current frame holds `count` values.
+  void Filled(std::size_t count) {
+    if (current) values.Filled(done + count * sizeof(float));
+  }
+
+ private:
+  PageWarmer::Track indices, values;  // before the warmer, which stops before they go
+  PageWarmer warmer;
+  std::size_t done = 0, current = 0;  // bytes of the frames before the current one, of that one
+  bool active = false;
+};
+
 // Where a parse failed, for the root line: the reader's own error, or the parser's
 // message at a position of the text (64 bits: a text may pass 4 GiB).
 struct Failure {
@@ -504,6 +594,13 @@ class Parser {
   void ReadElements() {
     ExpectKeyword("ELEMENTS");
     const std::uint32_t count = ReadCount("Błędna liczba elementów"_cp);
+    ElementWarming warmingNow(doc, Room(count, kLeastElementBytes));
+    warmingNow.StartCounting(triangleTotal);
+    warming = &warmingNow;
+    struct Unhook {
+      ElementWarming*& warming;
+      ~Unhook() { warming = nullptr; }
+    } unhookWarming{warming};
     if constexpr (std::is_same_v<Tokens, PlainTokens>) {
       if (splitBytes != kNoSplit) return ReadElementsOnTwoThreads(count);
     }
@@ -537,6 +634,7 @@ class Parser {
     element.triangles.data = doc.triangleStore.Allocate(n);
     element.triangles.count = static_cast<std::uint32_t>(n);
     std::memcpy(element.triangles.data, triangles, n * sizeof(Triangle));
+    if (warming) warming->Filled(doc.elements.size(), triangleTotal);
   }
 
   // The same as the loop of ReadElements, with the second part of each stretch of the
@@ -645,12 +743,25 @@ class Parser {
     const std::uint32_t count = ReadCount("Błędna liczba klatek"_cp);
     const std::uint32_t vertexCount = doc.VertexCount();
     doc.frames.reserve(Room(count, 2));
+    FrameWarming warming(doc, triangleTotal);
     for (std::uint32_t i = 0; i < count; ++i) {
       TimeFrame frame;
       frame.time = ReadNumber();
       frame.values.reserve(Room(vertexCount, 2));
-      for (std::uint32_t v = 0; v < vertexCount; ++v) frame.values.push_back(ReadNumber());
+      warming.Frame(frame.values, vertexCount);
+      struct StopUnlessKept {
+        FrameWarming& warming;
+        bool kept = false;
+        ~StopUnlessKept() {
+          if (!kept) warming.Stop();
+        }
+      } keep{warming};
+      for (std::uint32_t v = 0; v < vertexCount; ++v) {
+        frame.values.push_back(ReadNumber());
+        warming.Filled(frame.values.size());
+      }
       doc.frames.push_back(std::move(frame));
+      keep.kept = true;
       control.Advance();
       if (control.Cancelled()) return;
     }
@@ -663,6 +774,7 @@ class Parser {
   std::size_t splitBytes;
   std::vector<Triangle> scratch;
   std::uint64_t triangleTotal = 0;
+  ElementWarming* warming = nullptr;
   std::unique_ptr<SideElements> side;
 };
 
@@ -920,6 +1032,8 @@ constexpr std::size_t kReadBuffer = std::size_t{8} << 20;
 }  // namespace
 
 void FailSecondReaderForTesting(SideFailure failure) { sideFailure.store(failure, std::memory_order_relaxed); }
+
+void WarmPagesFromForTesting(std::size_t elements) { warmFrom.store(elements, std::memory_order_relaxed); }
 
 void ParseDocumentText(std::string_view text, std::string_view path, Document& document, LoadControl& control) {
   if (control.Cancelled()) return;

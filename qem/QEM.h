@@ -68,4 +68,8 @@ void ParseDocumentTextInPieces(std::string_view text, std::size_t bufferBytes, s
 enum class SideFailure { kNone, kNoThread, kOutOfMemory };
 void FailSecondReaderForTesting(SideFailure failure);
 
+// Tests: the memory of the elements, frames and vertex sets is faulted in ahead of the
+// reading from this many elements on (normally tens of thousands).
+void WarmPagesFromForTesting(std::size_t elements);
+
 }  // namespace qem

@@ -79,3 +79,43 @@ TEST(QemDocument, BoxesThatOnlyTouchDoNotOverlap) {
 }
 
 }  // namespace
+
+// Blocks reserved ahead: records keep the addresses known ahead, a walk visits the list's
+// records only, and the blocks past them are given back. An arena's reserved records come
+// one after the other from where Reserve said.
+TEST(QemDocument, ReservedRecordsAreWhereTheReservationSaid) {
+  constexpr std::size_t kBlock = qem::ElementList::kBlock;
+  qem::ElementList list;
+  // Each record holds its own index.
+  auto add = [&] {
+    const std::size_t i = list.size();
+    list.emplace_back().triangles.count = static_cast<std::uint32_t>(i);
+  };
+  add();
+  list.Reserve(2 * kBlock);
+  EXPECT_EQ(list.Capacity(), 3 * kBlock);
+  qem::Element* ahead = &list[kBlock + 7];
+  std::size_t visited = 0;
+  list.ForEach([&](const qem::Element&) { ++visited; });
+  EXPECT_EQ(visited, 1u);
+  while (list.size() < kBlock + 8) add();
+  EXPECT_EQ(&list.back(), ahead);
+  visited = 0;
+  bool inOrder = true;
+  list.ForEach([&](const qem::Element& e) { inOrder = inOrder && e.triangles.count == visited++; });
+  EXPECT_EQ(visited, kBlock + 8);
+  EXPECT_TRUE(inOrder);
+  list.ReleaseUnused();
+  EXPECT_EQ(list.Capacity(), 2 * kBlock);
+  EXPECT_EQ(list.back().triangles.count, kBlock + 7);
+
+  qem::Arena<qem::Triangle> arena;
+  arena.Allocate(3);
+  qem::Triangle* reserved = arena.Reserve(100000);
+  ASSERT_NE(reserved, nullptr);
+  EXPECT_EQ(arena.Allocate(60000), reserved);
+  EXPECT_EQ(arena.Reserve(40000), reserved + 60000);
+  EXPECT_EQ(arena.Allocate(40000), reserved + 60000);
+  EXPECT_EQ(arena.Reserve(std::size_t{1} << 62), nullptr);
+  EXPECT_NE(arena.Allocate(1), nullptr);
+}

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "Common_Code/Cp1250.h"
+#include "qem/Boundary.h"
 #include "qem/Loader.h"
+#include "qem/Octree.h"
 #include "qem/Prepare.h"
 #include "qem/QEM.h"
 #include "tests/qem/QemTestUtil.h"
@@ -75,37 +77,42 @@ TEST(QemReaderThreads, TwoThreadsGiveTheResultOfOneForEveryTextAndSplit) {
   }
 }
 
-// A generated mesh, as written and changed where a split may meet the change, read in
-// pieces of many sizes (so that the splits land all over its element lines).
-TEST(QemReaderThreads, AMeshInManyPiecesGivesTheResultOfOneThread) {
+// A generated mesh, as written and changed where a split may meet the change: CRLF line
+// ends, elements that span lines, tokens that are no vertex numbers far in, and fewer and
+// more elements than its lines hold.
+std::vector<std::string> MeshTexts() {
   qemgen::Params params;
   params.nx = params.ny = params.nz = 5;
   params.frames = 2;
   const std::string mesh = qemgen::GenerateQem(params);
   const std::size_t elements = mesh.find("ELEMENTS"), frames = mesh.find("FRAMES");
-  ASSERT_NE(frames, std::string::npos);
   std::vector<std::string> texts = {mesh};
-  // CRLF line ends.
   std::string crlf;
   for (const char c : mesh) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   texts.push_back(crlf);
-  // Elements that span lines: every seventh blank in the section a line break.
+  // Every seventh blank in the section a line break.
   std::string spanning = mesh;
   for (std::size_t i = elements, blanks = 0; i < frames; ++i) {
     if (spanning[i] == ' ' && ++blanks % 7 == 0) spanning[i] = '\n';
   }
   texts.push_back(spanning);
-  // A token that is no vertex number at the start, inside and at the end of a line far in.
+  // At the start, inside and at the end of a line far in.
   const std::size_t line = mesh.find('\n', elements + (frames - elements) * 2 / 3) + 1;
   const std::size_t blank = mesh.find(' ', line);
   texts.push_back(mesh.substr(0, line) + "x" + mesh.substr(line + 1));
   texts.push_back(mesh.substr(0, blank) + " 7x" + mesh.substr(blank));
   texts.push_back(mesh.substr(0, line - 1) + " 1" + mesh.substr(line - 1));
-  // Fewer and more elements than the lines hold.
   const std::size_t count = mesh.find('\n', elements);
   const std::uint32_t n = static_cast<std::uint32_t>(std::stoul(mesh.substr(elements + 9, count - elements - 9)));
   texts.push_back(mesh.substr(0, elements) + "ELEMENTS " + std::to_string(n / 2) + mesh.substr(count));
   texts.push_back(mesh.substr(0, elements) + "ELEMENTS " + std::to_string(n + 1) + mesh.substr(count));
+  return texts;
+}
+
+// The generated mesh's texts read in pieces of many sizes (so that the splits land all over
+// its element lines).
+TEST(QemReaderThreads, AMeshInManyPiecesGivesTheResultOfOneThread) {
+  const std::vector<std::string> texts = MeshTexts();
   for (std::size_t t = 0; t < texts.size(); ++t) {
     const std::string expected = Summary(texts[t], 0, texts[t].size() + 100, kOneThread);
     for (std::size_t buffer = 300; buffer < 5000; buffer += 797) {
@@ -188,6 +195,64 @@ TEST(QemReaderThreads, ASecondThreadThatFailsToStartOrRunsOutOfMemory) {
   EXPECT_TRUE(doc.elements.empty());
   EXPECT_TRUE(doc.vertices.empty());
   EXPECT_EQ(Summary(text, 0, 4096, 0), expected);
+}
+
+// Memory faulted in ahead of the reading (here from the first element on, normally from
+// tens of thousands) changes nothing: every text gives the same document or error, and a
+// mesh of tetrahedra, whose vertex sets go into memory reserved while its frames are
+// read, the same vertex sets, centres, octree and boundary. A loaded document keeps no
+// element block it reserved beyond its elements.
+TEST(QemReaderThreads, MemoryWarmedAheadChangesNothingRead) {
+  struct Restore {
+    ~Restore() { qem::WarmPagesFromForTesting(65536); }
+  } restore;
+  std::vector<std::string> texts = ElementTexts();
+  for (std::string& text : MeshTexts()) texts.push_back(std::move(text));
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    SCOPED_TRACE("text " + std::to_string(t));
+    qem::WarmPagesFromForTesting(std::numeric_limits<std::size_t>::max());
+    const std::string expected = Summary(texts[t], 0, texts[t].size() + 100, kOneThread);
+    qem::WarmPagesFromForTesting(1);
+    EXPECT_EQ(Summary(texts[t], 0, texts[t].size() + 100, kOneThread), expected);
+    EXPECT_EQ(Summary(texts[t], 0, 1000, 0), expected);
+  }
+
+  qemgen::Params params;
+  params.nx = params.ny = params.nz = 20;
+  params.frames = 3;
+  const std::string text = qemgen::GenerateQem(params);
+  auto load = [&](std::size_t warmFrom) {
+    qem::WarmPagesFromForTesting(warmFrom);
+    auto doc = std::make_unique<qem::Document>();
+    qem::LoadControl control;
+    qem::ParseDocumentTextInPieces(text, 1 << 16, "mesh.qem", *doc, control, 0);
+    qem::ValidateDocument(*doc, control);
+    qem::PrepareDocument(*doc, control);
+    qem::BuildOctree(*doc, control);
+    qem::FindBoundary(*doc, control);
+    EXPECT_FALSE(control.trace.IsPending());
+    EXPECT_LT(doc->elements.Capacity() - doc->elements.size(), qem::ElementList::kBlock);
+    return doc;
+  };
+  const auto plain = load(std::numeric_limits<std::size_t>::max());
+  const auto warmed = load(1);
+  ASSERT_EQ(warmed->elements.size(), plain->elements.size());
+  for (std::size_t e = 0; e < plain->elements.size(); ++e) {
+    const qem::Element &a = warmed->elements[e], &b = plain->elements[e];
+    ASSERT_EQ(std::vector<std::uint32_t>(a.vertexIndices.begin(), a.vertexIndices.end()),
+              std::vector<std::uint32_t>(b.vertexIndices.begin(), b.vertexIndices.end()))
+        << e;
+    ASSERT_EQ(a.centre.x, b.centre.x) << e;
+    ASSERT_EQ(a.centre.y, b.centre.y) << e;
+    ASSERT_EQ(a.centre.z, b.centre.z) << e;
+  }
+  EXPECT_EQ(qem::CountOctreeLevels(warmed->octree.get()), qem::CountOctreeLevels(plain->octree.get()));
+  ASSERT_EQ(warmed->boundaryTriangles.size(), plain->boundaryTriangles.size());
+  for (std::size_t k = 0; k < plain->boundaryTriangles.size(); ++k) {
+    const qem::Triangle &a = *warmed->boundaryTriangles[k], &b = *plain->boundaryTriangles[k];
+    ASSERT_TRUE(a.a == b.a && a.b == b.b && a.c == b.c) << k;
+  }
+  for (std::size_t f = 0; f < plain->frames.size(); ++f) EXPECT_EQ(warmed->frames[f].values, plain->frames[f].values);
 }
 
 // Validation and preparation of a mesh large enough for two threads: the first broken
