@@ -322,28 +322,36 @@ class Slice final : public Window {
   }
 };
 
-// The elements of the second part of a window, read on a second thread while the parser
-// reads the first part. The part starts at a line break, taken for the start of an
-// element; whether it is one shows only when the parser gets there (an element or a
-// triangle may span lines), and only then is what was read here used, in file order, as
-// if the parser had read it itself. Reading stops at the part's end, before an element
-// the part does not hold whole, or at a token that is no vertex number.
-class SideElements {
+// The second part of a window, read on a second thread while the parser reads the first
+// part: elements, or the numbers of the frames. The part starts at a line break, taken for
+// the start of an element or a number; whether it is one shows only when the parser gets
+// there (an element or a triangle may span lines), and only then is what was read here
+// used, in file order, as if the parser had read it itself. Reading stops at the part's
+// end, before an element the part does not hold whole, or at a token that is no vertex
+// number (a frame's number is any token: only the part's end stops it).
+class SideReader {
  public:
+  enum class What { kElements, kNumbers };
+
   // Reads [at, at + bytes) of text on a thread of its own; false when no thread starts.
-  bool Start(const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
+  bool Start(What what, const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
     triangles.clear();
     counts.clear();
     ends.clear();
+    numbers.clear();
     stop = 0;
     failed = outOfMemory = false;
     quit.store(false, std::memory_order_relaxed);
     if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kNoThread) return false;
     try {
-      thread = std::thread([this, text, bytes, at, &control] {
+      thread = std::thread([this, what, text, bytes, at, &control] {
         try {
           if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kOutOfMemory) throw std::bad_alloc();
-          Read(text, bytes, at, control);
+          if (what == What::kElements) {
+            ReadElements(text, bytes, at, control);
+          } else {
+            ReadNumbers(text, bytes, at, control);
+          }
         } catch (const std::bad_alloc&) {
           outOfMemory = true;
         }
@@ -362,18 +370,19 @@ class SideElements {
   }
   bool Running() const { return thread.joinable(); }
 
-  ~SideElements() { Finish(true); }
+  ~SideReader() { Finish(true); }
 
   std::vector<Triangle> triangles;    // every element's, one after the other
   std::vector<std::uint32_t> counts;  // triangles per element
-  std::vector<std::uint32_t> ends;    // where the token after each element starts (part offset)
+  std::vector<float> numbers;         // the frames' numbers
+  std::vector<std::uint32_t> ends;    // where the token after each element or number starts (part offset)
   std::uint32_t stop = 0;             // where reading stopped: an element's start or the part's end
   bool failed = false;                // a token at stop's element that is no vertex number, at failedAt
   std::uint64_t failedAt = 0;
   bool outOfMemory = false;
 
  private:
-  void Read(const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
+  void ReadElements(const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
     triangles.reserve(bytes / 16);
     counts.reserve(bytes / 64);
     ends.reserve(bytes / 64);
@@ -407,6 +416,21 @@ class SideElements {
         triangles.push_back(t);
       } while (!tokens.LineBreakAfter());
       counts.push_back(static_cast<std::uint32_t>(triangles.size() - mark));
+      ends.push_back(tokens.WindowAt());
+    }
+  }
+
+  void ReadNumbers(const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
+    numbers.reserve(bytes / 4);
+    ends.reserve(bytes / 4);
+    Slice slice(text, bytes, at);
+    PlainTokens tokens(slice);
+    for (std::uint32_t n = 0;; ++n) {
+      stop = tokens.WindowAt();
+      if (n % 4096 == 0 && (quit.load(std::memory_order_relaxed) || control.Cancelled())) return;
+      float value;
+      if (!tokens.ReadFloat(value)) return;
+      numbers.push_back(value);
       ends.push_back(tokens.WindowAt());
     }
   }
@@ -637,20 +661,27 @@ class Parser {
     if (warming) warming->Filled(doc.elements.size(), triangleTotal);
   }
 
+  // The side's text is the window's: the side stops before the window moves on, and when
+  // its section ends.
+  struct SideHook {
+    PlainTokens& tokens;
+    SideReader& side;
+    SideHook(PlainTokens& t, SideReader& s) : tokens(t), side(s) {
+      tokens.OnLeavingWindow([](void* p) { static_cast<SideReader*>(p)->Finish(true); }, &side);
+    }
+    SideHook(const SideHook&) = delete;
+    SideHook& operator=(const SideHook&) = delete;
+    ~SideHook() {
+      side.Finish(true);
+      tokens.OnLeavingWindow(nullptr, nullptr);
+    }
+  };
+
   // The same as the loop of ReadElements, with the second part of each stretch of the
-  // text read on a second thread (SideElements) while this one reads the first.
+  // text read on a second thread (SideReader) while this one reads the first.
   void ReadElementsOnTwoThreads(std::uint32_t count) {
-    if (!side) side = std::make_unique<SideElements>();
-    struct Unhook {
-      PlainTokens& tokens;
-      SideElements& side;
-      ~Unhook() {
-        side.Finish(true);
-        tokens.OnLeavingWindow(nullptr, nullptr);
-      }
-    } unhook{tokens, *side};
-    // The side's text is the window's: it stops before the window moves on.
-    tokens.OnLeavingWindow([](void* s) { static_cast<SideElements*>(s)->Finish(true); }, side.get());
+    if (!side) side = std::make_unique<SideReader>();
+    SideHook hook(tokens, *side);
     bool sideActive = false;
     std::uint64_t splitAt = 0;        // where the side's part starts
     std::uint32_t splitInWindow = 0;  // the same in the window
@@ -666,7 +697,7 @@ class Parser {
           continue;
         }
       } else if (!sideActive && at >= noSplitBefore) {
-        sideActive = StartSide(splitAt, splitInWindow, noSplitBefore);
+        sideActive = StartSide(SideReader::What::kElements, splitAt, splitInWindow, noSplitBefore);
       }
       ReadElement();
       ++i;
@@ -677,7 +708,8 @@ class Parser {
 
   // Hands the second part of the stretch of the window from the current token on to the
   // side. False when there is none worth the thread: too short, no line break in it.
-  bool StartSide(std::uint64_t& splitAt, std::uint32_t& splitInWindow, std::uint64_t& noSplitBefore) {
+  bool StartSide(SideReader::What what, std::uint64_t& splitAt, std::uint32_t& splitInWindow,
+                 std::uint64_t& noSplitBefore) {
     const char* text = tokens.WindowText();
     const std::uint32_t from = tokens.WindowAt(), size = tokens.WindowSize();
     const std::uint64_t base = tokens.WindowBase();
@@ -695,7 +727,7 @@ class Parser {
         }
       }
     }
-    // The side gets a little more than half: the elements it reads are copied once more.
+    // The side gets a little more than half: what it reads is copied once more.
     const std::uint32_t middle = from + 1 + static_cast<std::uint32_t>((std::uint64_t{end} - from - 1) * 9 / 20);
     auto startsLine = [&](std::uint32_t c) { return text[c - 1] == '\n' && IsTokenByte(text[c]); };
     std::uint32_t split = middle;
@@ -708,7 +740,7 @@ class Parser {
         return false;
       }
     }
-    if (!side->Start(text + split, end - split, base + split, control)) {
+    if (!side->Start(what, text + split, end - split, base + split, control)) {
       noSplitBefore = kNoSplit;
       return false;
     }
@@ -741,12 +773,31 @@ class Parser {
   void ReadFrames() {
     ExpectKeyword("FRAMES");
     const std::uint32_t count = ReadCount("Błędna liczba klatek"_cp);
+    if constexpr (std::is_same_v<Tokens, PlainTokens>) {
+      if (splitBytes != kNoSplit) {
+        if (!side) side = std::make_unique<SideReader>();
+        SideHook hook(tokens, *side);
+        numbers = {};
+        numbers.twoThreads = true;
+        ReadFrameList(count);
+        // The tokens go on after the last number taken.
+        if (numbers.taking) {
+          tokens.SkipTo(numbers.splitInWindow + (numbers.next == 0 ? 0 : side->ends[numbers.next - 1]));
+        }
+        numbers = {};
+        return;
+      }
+    }
+    ReadFrameList(count);
+  }
+
+  void ReadFrameList(std::uint32_t count) {
     const std::uint32_t vertexCount = doc.VertexCount();
     doc.frames.reserve(Room(count, 2));
     FrameWarming warming(doc, triangleTotal);
     for (std::uint32_t i = 0; i < count; ++i) {
       TimeFrame frame;
-      frame.time = ReadNumber();
+      frame.time = FrameNumber();
       frame.values.reserve(Room(vertexCount, 2));
       warming.Frame(frame.values, vertexCount);
       struct StopUnlessKept {
@@ -757,7 +808,7 @@ class Parser {
         }
       } keep{warming};
       for (std::uint32_t v = 0; v < vertexCount; ++v) {
-        frame.values.push_back(ReadNumber());
+        frame.values.push_back(FrameNumber());
         warming.Filled(frame.values.size());
       }
       doc.frames.push_back(std::move(frame));
@@ -765,6 +816,35 @@ class Parser {
       control.Advance();
       if (control.Cancelled()) return;
     }
+  }
+
+  // A frame's time or value: read here, or on two threads the side's where the parser has
+  // reached its part (any token is a number, so a part that starts at a token always fits).
+  float FrameNumber() {
+    if constexpr (std::is_same_v<Tokens, PlainTokens>) {
+      if (numbers.twoThreads) {
+        if (numbers.taking) {
+          if (numbers.next < side->numbers.size()) return side->numbers[numbers.next++];
+          numbers.taking = false;
+          tokens.SkipTo(numbers.splitInWindow + side->stop);
+        }
+        const std::uint64_t at = tokens.Current();
+        if (numbers.active && at >= numbers.splitAt) {
+          numbers.active = false;
+          side->Finish(at != numbers.splitAt);
+          if (at == numbers.splitAt) {
+            if (side->outOfMemory) throw std::bad_alloc();
+            numbers.taking = true;
+            numbers.next = 0;
+            return FrameNumber();
+          }
+        } else if (!numbers.active && at >= numbers.noSplitBefore) {
+          numbers.active =
+              StartSide(SideReader::What::kNumbers, numbers.splitAt, numbers.splitInWindow, numbers.noSplitBefore);
+        }
+      }
+    }
+    return ReadNumber();
   }
 
   Tokens tokens;
@@ -775,7 +855,15 @@ class Parser {
   std::vector<Triangle> scratch;
   std::uint64_t triangleTotal = 0;
   ElementWarming* warming = nullptr;
-  std::unique_ptr<SideElements> side;
+  std::unique_ptr<SideReader> side;
+  // The frames' numbers on two threads: the side reads from splitAt; once the parser gets
+  // there it takes the side's numbers, numbers.next the next one.
+  struct {
+    bool twoThreads = false, active = false, taking = false;
+    std::size_t next = 0;
+    std::uint64_t splitAt = 0, noSplitBefore = 0;
+    std::uint32_t splitInWindow = 0;
+  } numbers;
 };
 
 // ---- Texts in pieces -------------------------------------------------------------------
