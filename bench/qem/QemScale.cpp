@@ -6,19 +6,26 @@
 // the processor time is the steadier figure.
 //
 // Run: build/bench/qem/qem_scale [--runs N] [--largest 100k|1m|10m|45m] [--data DIR]
-//                                [--jitter F] [--info QEM_INFO] [--keep]
+//                                [--jitter F] [--info QEM_INFO] [--keep] [--pause S]
 // After the table, the goals of the whole load at 1 M, 10 M and 45 M beside the figures
 // before this work and now.
 // Files above 2 GB are removed after their runs unless --keep is given (they are quick to
 // generate again and the disk is shared).
+// --pause S waits S seconds before each load. A load that starts right after another
+// finds the memory the previous process gave back still at hand; on a virtual machine
+// whose host takes back memory the guest leaves unused (within seconds), a load after a
+// pause meets fresh memory, as one does when a user opens a file, and that costs far more
+// to touch first.
 
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -75,6 +82,7 @@ int main(int argc, char** argv) {
   int runs = 5;
   std::string largest = "10m", data = QEM_BENCH_DATA, jitter, info = QEM_INFO;
   bool keep = false;
+  double pause = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
@@ -87,12 +95,15 @@ int main(int argc, char** argv) {
       jitter = argv[++i];
     } else if (arg == "--info" && i + 1 < argc) {
       info = argv[++i];  // another build's qem-info, for a before-and-after table
+    } else if (arg == "--pause" && i + 1 < argc) {
+      pause = std::max(0.0, std::atof(argv[++i]));
     } else if (arg == "--keep") {
       keep = true;
     } else {
       std::fprintf(
           stderr,
-          "usage: qem_scale [--runs N] [--largest 100k|1m|10m|45m] [--data DIR] [--jitter F] [--info PATH] [--keep]\n");
+          "usage: qem_scale [--runs N] [--largest 100k|1m|10m|45m] [--data DIR] [--jitter F] [--info PATH] [--keep] "
+          "[--pause S]\n");
       return 3;
     }
   }
@@ -116,6 +127,7 @@ int main(int argc, char** argv) {
     std::vector<double> wall, cpu, peak;
     for (int r = 0; r < runs; ++r) {
       int status = 0;
+      if (pause > 0) std::this_thread::sleep_for(std::chrono::duration<double>(pause));
       const std::string json = Run(info + " --json " + path, &status);
       if (status != 0) {
         std::fprintf(stderr, "qem_scale: qem-info failed on %s: %s\n", path.c_str(), json.c_str());
