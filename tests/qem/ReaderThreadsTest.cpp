@@ -53,8 +53,9 @@ std::vector<std::string> ElementTexts() {
       head + "ELEMENTS 3\n0000000 1234567 12345678\n\t 1 2 3 \t\n00000001 2 3\n" + tail,
       // Frames: numbers of every form, tokens that are none, separators (two in a row give
       // an empty value), a frame spanning lines, CRLF, too few numbers, text after the last.
-      head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\nFRAMES 3\n0\n1.5 -2 .25\n-.5\n1e3 2E-2 +3 abc\n7,8;\n9 10\n"
-             "2 1 2\n3 4\n",
+      head +
+          "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\nFRAMES 3\n0\n1.5 -2 .25\n-.5\n1e3 2E-2 +3 abc\n7,8;\n9 10\n"
+          "2 1 2\n3 4\n",
       head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\r\nFRAMES 2\r\n0 1 2\r\n3 4\r\n1,,2\r\n;3 4\r\n",
       head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\nFRAMES 3\n0 1 2 3 4\n1 5 6 7 8\n2 9\n",
       head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\nFRAMES 2\n0 1 2 3 4\n1 5 6 7 8\n2 9 10\nend\n",
