@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace qem {
 
@@ -49,6 +50,22 @@ inline void* AllocateBig(std::size_t bytes) {
 }
 
 inline void FreeBig(void* p) { std::free(p); }
+
+// A block of `records` records appended to `blocks`; false, with nothing kept, when the
+// memory is refused.
+template <class T>
+bool TryAppendBlock(std::vector<T*>& blocks, std::size_t records) noexcept {
+  if (records > SIZE_MAX / sizeof(T)) return false;
+  T* block = static_cast<T*>(TryAllocateBig(records * sizeof(T)));
+  if (!block) return false;
+  try {
+    blocks.push_back(block);
+  } catch (const std::bad_alloc&) {
+    FreeBig(block);
+    return false;
+  }
+  return true;
+}
 
 // A std allocator over AllocateBig, for the large temporary arrays of the steps.
 template <class T>

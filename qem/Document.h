@@ -125,18 +125,10 @@ class Arena {
   // nullptr when the memory is refused, and Allocate goes on as without it.
   T* Reserve(std::size_t n) noexcept {
     if (n <= available) return next;
-    if (n > SIZE_MAX / sizeof(T)) return nullptr;
-    T* block = static_cast<T*>(TryAllocateBig(n * sizeof(T)));
-    if (!block) return nullptr;
-    try {
-      blocks.push_back(block);
-    } catch (const std::bad_alloc&) {
-      FreeBig(block);
-      return nullptr;
-    }
-    next = block;
+    if (!TryAppendBlock(blocks, n)) return nullptr;
+    next = blocks.back();
     available = n;
-    return block;
+    return next;
   }
 
   void Clear() {
@@ -211,14 +203,7 @@ class ElementList {
   // throws); the records' addresses are then known ahead, &list[i] for i below Capacity().
   void Reserve(std::size_t n) noexcept {
     while (Capacity() - count < n) {
-      void* block = TryAllocateBig(kBlock * sizeof(Element));
-      if (!block) return;
-      try {
-        blocks.push_back(static_cast<Element*>(block));
-      } catch (const std::bad_alloc&) {
-        FreeBig(block);
-        return;
-      }
+      if (!TryAppendBlock(blocks, kBlock)) return;
     }
   }
   std::size_t Capacity() const { return blocks.size() * kBlock; }

@@ -1,7 +1,6 @@
 #include "qem/PageWarmer.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
