@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -336,6 +337,7 @@ class SideReader {
   // Reads [at, at + bytes) of text on a thread of its own; false when no thread starts.
   bool Start(What what, const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
     triangles.clear();
+    seconds = 0;
     counts.clear();
     ends.clear();
     numbers.clear();
@@ -343,8 +345,9 @@ class SideReader {
     failed = outOfMemory = false;
     quit.store(false, std::memory_order_relaxed);
     if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kNoThread) return false;
+    const auto started = std::chrono::steady_clock::now();
     try {
-      thread = std::thread([this, what, text, bytes, at, &control] {
+      thread = std::thread([this, what, text, bytes, at, &control, started] {
         try {
           if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kOutOfMemory) throw std::bad_alloc();
           if (what == What::kElements) {
@@ -352,6 +355,7 @@ class SideReader {
           } else {
             ReadNumbers(text, bytes, at, control);
           }
+          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         } catch (const std::bad_alloc&) {
           outOfMemory = true;
         }
@@ -377,6 +381,7 @@ class SideReader {
   std::vector<float> numbers;         // the frames' numbers
   std::vector<std::uint32_t> ends;    // where the token after each element or number starts (part offset)
   std::uint32_t stop = 0;             // where reading stopped: an element's start or the part's end
+  double seconds = 0;                 // from the start to the end of the reading, the thread's start included
   bool failed = false;                // a token at stop's element that is no vertex number, at failedAt
   std::uint64_t failedAt = 0;
   bool outOfMemory = false;
@@ -691,8 +696,10 @@ class Parser {
       if (sideActive && at >= splitAt) {
         // Here the side's guess shows: an element starts at its part's start, or not.
         sideActive = false;
+        const auto reached = std::chrono::steady_clock::now();
         side->Finish(at != splitAt);
         if (at == splitAt) {
+          Rebalance(SideReader::What::kElements, reached);
           if (!TakeSide(i, count, splitAt, splitInWindow)) return;
           continue;
         }
@@ -727,8 +734,9 @@ class Parser {
         }
       }
     }
-    // The side gets a little more than half: what it reads is copied once more.
-    const std::uint32_t middle = from + 1 + static_cast<std::uint32_t>((std::uint64_t{end} - from - 1) * 9 / 20);
+    Balance& balance = balances[static_cast<int>(what)];
+    const double mainPart = static_cast<double>(end - from - 1) * (1 - balance.share);
+    const std::uint32_t middle = from + 1 + static_cast<std::uint32_t>(mainPart);
     auto startsLine = [&](std::uint32_t c) { return text[c - 1] == '\n' && IsTokenByte(text[c]); };
     std::uint32_t split = middle;
     while (split < end && !startsLine(split)) ++split;
@@ -746,7 +754,29 @@ class Parser {
     }
     splitAt = base + split;
     splitInWindow = split;
+    balance.started = std::chrono::steady_clock::now();
+    balance.mainBytes = split - from;
     return true;
+  }
+
+  // The share of each stretch the side reads. The bytes per second each thread read in the
+  // last stretch set the next split, so that both end together: the side's speed varies
+  // with the text and with what else shares its core (the page warmer, a side thread that
+  // is slow to start).
+  struct Balance {
+    double share = 0.55;  // at first a little more than half: what the side reads is copied once more
+    std::chrono::steady_clock::time_point started;
+    std::uint32_t mainBytes = 0;
+  };
+
+  // This thread has reached the side's part (at `reached`), and the side has ended.
+  void Rebalance(SideReader::What what, std::chrono::steady_clock::time_point reached) {
+    Balance& balance = balances[static_cast<int>(what)];
+    const double mainSeconds = std::chrono::duration<double>(reached - balance.started).count();
+    if (mainSeconds <= 0 || side->seconds <= 0 || side->stop == 0) return;
+    // The side may have stopped early, where its section ended.
+    const double mainRate = balance.mainBytes / mainSeconds, sideRate = side->stop / side->seconds;
+    balance.share = std::clamp(0.5 * balance.share + 0.5 * sideRate / (sideRate + mainRate), 0.1, 0.9);
   }
 
   // The side's elements, as far as the section goes, and its failure where the section
@@ -831,8 +861,10 @@ class Parser {
         const std::uint64_t at = tokens.Current();
         if (numbers.active && at >= numbers.splitAt) {
           numbers.active = false;
+          const auto reached = std::chrono::steady_clock::now();
           side->Finish(at != numbers.splitAt);
           if (at == numbers.splitAt) {
+            Rebalance(SideReader::What::kNumbers, reached);
             if (side->outOfMemory) throw std::bad_alloc();
             numbers.taking = true;
             numbers.next = 0;
@@ -856,6 +888,7 @@ class Parser {
   std::uint64_t triangleTotal = 0;
   ElementWarming* warming = nullptr;
   std::unique_ptr<SideReader> side;
+  Balance balances[2];  // for the elements and the numbers
   // The frames' numbers on two threads: the side reads from splitAt; once the parser gets
   // there it takes the side's numbers, numbers.next the next one.
   struct {
