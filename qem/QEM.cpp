@@ -12,9 +12,11 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -334,54 +336,66 @@ class SideReader {
  public:
   enum class What { kElements, kNumbers };
 
-  // Reads [at, at + bytes) of text on a thread of its own; false when no thread starts.
+  SideReader() = default;
+  SideReader(const SideReader&) = delete;
+  SideReader& operator=(const SideReader&) = delete;
+
+  // Reads [at, at + bytes) of text on the reader's thread; false when no thread starts.
+  // One thread serves every part: a thread started and ended per part costs the parser
+  // milliseconds of waiting each time while memory is faulted in beside it.
   bool Start(What what, const char* text, std::uint32_t bytes, std::uint64_t at, const LoadControl& control) {
+    Finish(true);
     triangles.clear();
-    seconds = 0;
     counts.clear();
     ends.clear();
     numbers.clear();
     stop = 0;
+    seconds = 0;
     failed = outOfMemory = false;
     quit.store(false, std::memory_order_relaxed);
     if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kNoThread) return false;
-    const auto started = std::chrono::steady_clock::now();
-    try {
-      thread = std::thread([this, what, text, bytes, at, &control, started] {
-        try {
-          if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kOutOfMemory) throw std::bad_alloc();
-          if (what == What::kElements) {
-            ReadElements(text, bytes, at, control);
-          } else {
-            ReadNumbers(text, bytes, at, control);
-          }
-          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        } catch (const std::bad_alloc&) {
-          outOfMemory = true;
-        }
-      });
-    } catch (const std::system_error&) {
-      return false;
+    if (!thread.joinable()) {
+      try {
+        thread = std::thread([this] { Serve(); });
+      } catch (const std::system_error&) {
+        return false;
+      }
     }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      job = {what, text, bytes, at, &control, std::chrono::steady_clock::now()};
+      state = State::kReading;
+    }
+    wake.notify_all();
     return true;
   }
 
-  // Waits for the thread; with drop, tells it first that its result is not wanted.
+  // Waits for the part to be read; with drop, tells the thread first that it is not wanted.
   void Finish(bool drop) {
-    if (!thread.joinable()) return;
+    std::unique_lock<std::mutex> lock(mutex);
+    if (state == State::kIdle) return;
     if (drop) quit.store(true, std::memory_order_relaxed);
+    wake.wait(lock, [this] { return state == State::kRead; });
+    state = State::kIdle;
+  }
+
+  ~SideReader() {
+    Finish(true);
+    if (!thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      state = State::kEnd;
+    }
+    wake.notify_all();
     thread.join();
   }
-  bool Running() const { return thread.joinable(); }
-
-  ~SideReader() { Finish(true); }
 
   std::vector<Triangle> triangles;    // every element's, one after the other
   std::vector<std::uint32_t> counts;  // triangles per element
   std::vector<float> numbers;         // the frames' numbers
   std::vector<std::uint32_t> ends;    // where the token after each element or number starts (part offset)
   std::uint32_t stop = 0;             // where reading stopped: an element's start or the part's end
-  double seconds = 0;                 // from the start to the end of the reading, the thread's start included
+  double seconds = 0;                 // from the part's handing over to the end of its reading
   bool failed = false;                // a token at stop's element that is no vertex number, at failedAt
   std::uint64_t failedAt = 0;
   bool outOfMemory = false;
@@ -440,8 +454,53 @@ class SideReader {
     }
   }
 
-  std::thread thread;
+  // The thread: reads each part it is given, until the reader ends.
+  void Serve() {
+    for (;;) {
+      Job part;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [this] { return state == State::kReading || state == State::kEnd; });
+        if (state == State::kEnd) return;
+        part = job;
+      }
+      try {
+        if (sideFailure.load(std::memory_order_relaxed) == SideFailure::kOutOfMemory) throw std::bad_alloc();
+        if (part.what == What::kElements) {
+          ReadElements(part.text, part.bytes, part.at, *part.control);
+        } else {
+          ReadNumbers(part.text, part.bytes, part.at, *part.control);
+        }
+      } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+      }
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - part.given).count();
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        state = State::kRead;
+      }
+      wake.notify_all();
+    }
+  }
+
+  struct Job {
+    What what = What::kElements;
+    const char* text = nullptr;
+    std::uint32_t bytes = 0;
+    std::uint64_t at = 0;
+    const LoadControl* control = nullptr;
+    std::chrono::steady_clock::time_point given;
+  };
+  // kIdle: no part given; kReading: a part given and not yet taken back by Finish; kRead:
+  // read, waiting for Finish; kEnd: the thread is to end.
+  enum class State { kIdle, kReading, kRead, kEnd };
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  State state = State::kIdle;
+  Job job;
   std::atomic<bool> quit{false};
+  std::thread thread;
 };
 
 // The elements are read on two threads where a window holds at least this much of them
