@@ -668,15 +668,17 @@ class Parser {
     ExpectKeyword("VERTICES");
     const std::uint32_t count = ReadCount("Błędna liczba wierzchołków"_cp);
     doc.vertices.reserve(Room(count, 6));
-    for (std::uint32_t i = 0; i < count; ++i) {
-      Vertex v;
-      v.x = ReadNumber();
-      v.y = ReadNumber();
-      v.z = ReadNumber();
-      doc.vertices.push_back(v);
-      control.Advance();
-      if (control.Cancelled()) return;
-    }
+    WithNumbersOnTwoThreads([&] {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        Vertex v;
+        v.x = Number();
+        v.y = Number();
+        v.z = Number();
+        doc.vertices.push_back(v);
+        control.Advance();
+        if (control.Cancelled()) return;
+      }
+    });
   }
 
   void ReadElements() {
@@ -862,13 +864,20 @@ class Parser {
   void ReadFrames() {
     ExpectKeyword("FRAMES");
     const std::uint32_t count = ReadCount("Błędna liczba klatek"_cp);
+    WithNumbersOnTwoThreads([&] { ReadFrameList(count); });
+  }
+
+  // Runs read, which takes its numbers from Number(): on two threads where the text is
+  // split, else here.
+  template <class Read>
+  void WithNumbersOnTwoThreads(const Read& read) {
     if constexpr (std::is_same_v<Tokens, PlainTokens>) {
       if (splitBytes != kNoSplit) {
         if (!side) side = std::make_unique<SideReader>();
         SideHook hook(tokens, *side);
         numbers = {};
         numbers.twoThreads = true;
-        ReadFrameList(count);
+        read();
         // The tokens go on after the last number taken.
         if (numbers.taking) {
           tokens.SkipTo(numbers.splitInWindow + (numbers.next == 0 ? 0 : side->ends[numbers.next - 1]));
@@ -877,7 +886,7 @@ class Parser {
         return;
       }
     }
-    ReadFrameList(count);
+    read();
   }
 
   void ReadFrameList(std::uint32_t count) {
@@ -886,7 +895,7 @@ class Parser {
     FrameWarming warming(doc, triangleTotal);
     for (std::uint32_t i = 0; i < count; ++i) {
       TimeFrame frame;
-      frame.time = FrameNumber();
+      frame.time = Number();
       frame.values.reserve(Room(vertexCount, 2));
       warming.Frame(frame.values, vertexCount);
       struct StopUnlessKept {
@@ -897,7 +906,7 @@ class Parser {
         }
       } keep{warming};
       for (std::uint32_t v = 0; v < vertexCount; ++v) {
-        frame.values.push_back(FrameNumber());
+        frame.values.push_back(Number());
         warming.Filled(frame.values.size());
       }
       doc.frames.push_back(std::move(frame));
@@ -907,9 +916,10 @@ class Parser {
     }
   }
 
-  // A frame's time or value: read here, or on two threads the side's where the parser has
-  // reached its part (any token is a number, so a part that starts at a token always fits).
-  float FrameNumber() {
+  // A vertex's coordinate, a frame's time or value: read here, or on two threads the side's
+  // where the parser has reached its part (any token is a number, so a part that starts at
+  // a token always fits).
+  float Number() {
     if constexpr (std::is_same_v<Tokens, PlainTokens>) {
       if (numbers.twoThreads) {
         if (numbers.taking) {
@@ -927,7 +937,7 @@ class Parser {
             if (side->outOfMemory) throw std::bad_alloc();
             numbers.taking = true;
             numbers.next = 0;
-            return FrameNumber();
+            return Number();
           }
         } else if (!numbers.active && at >= numbers.noSplitBefore) {
           numbers.active =
@@ -948,8 +958,8 @@ class Parser {
   ElementWarming* warming = nullptr;
   std::unique_ptr<SideReader> side;
   Balance balances[2];  // for the elements and the numbers
-  // The frames' numbers on two threads: the side reads from splitAt; once the parser gets
-  // there it takes the side's numbers, numbers.next the next one.
+  // The vertices' and frames' numbers on two threads: the side reads from splitAt; once
+  // the parser gets there it takes the side's numbers, numbers.next the next one.
   struct {
     bool twoThreads = false, active = false, taking = false;
     std::size_t next = 0;
