@@ -326,12 +326,13 @@ class Slice final : public Window {
 };
 
 // The second part of a window, read on a second thread while the parser reads the first
-// part: elements, or the numbers of the frames. The part starts at a line break, taken for
-// the start of an element or a number; whether it is one shows only when the parser gets
-// there (an element or a triangle may span lines), and only then is what was read here
-// used, in file order, as if the parser had read it itself. Reading stops at the part's
-// end, before an element the part does not hold whole, or at a token that is no vertex
-// number (a frame's number is any token: only the part's end stops it).
+// part: elements, or the numbers of the vertices or the frames. The part starts at a line
+// break, taken for the start of an element or a number; whether it is one shows only when
+// the parser gets there (an element or a triangle may span lines), and only then is what
+// was read here used, in file order, as if the parser had read it itself. Reading stops at
+// the part's end, before an element the part does not hold whole, or at a token that is
+// no vertex number (a coordinate or a frame's number is any token: only the part's end
+// stops it).
 class SideReader {
  public:
   enum class What { kElements, kNumbers };
@@ -392,7 +393,7 @@ class SideReader {
 
   std::vector<Triangle> triangles;    // every element's, one after the other
   std::vector<std::uint32_t> counts;  // triangles per element
-  std::vector<float> numbers;         // the frames' numbers
+  std::vector<float> numbers;         // the vertices' or frames' numbers
   std::vector<std::uint32_t> ends;    // where the token after each element or number starts (part offset)
   std::uint32_t stop = 0;             // where reading stopped: an element's start or the part's end
   double seconds = 0;                 // from the part's handing over to the end of its reading
