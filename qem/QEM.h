@@ -52,14 +52,16 @@ void LoadDocument(const std::string& path, Document* document, LoadControl& cont
 // control.trace, without LoadDocument's location line.
 void ParseDocumentText(std::string_view text, std::string_view path, Document& document, LoadControl& control);
 
-// LoadDocument reads the elements, and the frames' numbers, on two threads where a piece
-// holds at least this many bytes of them: the piece's second part on a second thread while the first part is read
-// on the calling one, split at a line break. The result is the one of one thread.
+// LoadDocument reads the vertices, the elements and the frames' numbers on two threads
+// where a piece holds at least this many bytes of them: the piece's second part on a
+// second thread while the first part is read on the calling one, split at a line break.
+// The result is the one of one thread.
 inline constexpr std::size_t kSplitBytes = std::size_t{1} << 18;
 
 // The same through LoadDocument's pieces, with a buffer of bufferBytes to start with, and
-// the elements and the frames' numbers on two threads from splitBytes on (tests and the fuzzer hold this to
-// ParseDocumentText, which reads on one thread, for any buffer size and split).
+// the vertices, the elements and the frames' numbers on two threads from splitBytes on
+// (tests and the fuzzer hold this to ParseDocumentText, which reads on one thread, for any
+// buffer size and split).
 void ParseDocumentTextInPieces(std::string_view text, std::size_t bufferBytes, std::string_view path,
                                Document& document, LoadControl& control, std::size_t splitBytes = kSplitBytes);
 

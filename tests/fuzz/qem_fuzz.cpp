@@ -3,9 +3,9 @@
 // never a crash or a hang. Besides, it holds the fast paths to their references:
 // - the plain-text tokeniser to tvl::Reader (the same text behind a leading comment goes
 //   through the full TVL reader): the same document and the same error, 6 bytes later;
-// - the reading in pieces (a small buffer, its size taken from the input, the elements and
-//   the frames' numbers on two threads) to the reading of the whole text on one: the same document and the same
-//   root line, line and column included;
+// - the reading in pieces (a small buffer, its size taken from the input, the vertices,
+//   the elements and the frames' numbers on two threads) to the reading of the whole text
+//   on one: the same document and the same root line, line and column included;
 // - the face-grouping boundary search to the octree search, wherever the octree search is
 //   complete (finite positions, a margin well above the float resolution).
 
@@ -78,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     qem::Document pieces;
     qem::LoadControl piecesControl;
-    // The elements and the frames' numbers on two threads wherever a window holds a few
-    // bytes of them.
+    // The vertices, the elements and the frames' numbers on two threads wherever a window
+    // holds a few bytes of them.
     qem::ParseDocumentTextInPieces(text, 16 + (size ? data[size - 1] % 64 : 0), "fuzz.qem", pieces, piecesControl,
                                    size > 1 ? data[size - 2] % 32 : 0);
     CompareDocuments(doc, pieces);

@@ -27,8 +27,8 @@ namespace {
 
 using qemtest::Summary;
 
-// Small texts whose element and frame sections hold every kind of place a split may land
-// on.
+// Small texts whose vertex, element and frame sections hold every kind of place a split
+// may land on.
 std::vector<std::string> ElementTexts() {
   const std::string head = "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n";
   const std::string tail = "FRAMES 1\n0 1 2 3 4\n";
@@ -59,6 +59,12 @@ std::vector<std::string> ElementTexts() {
       head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\r\nFRAMES 2\r\n0 1 2\r\n3 4\r\n1,,2\r\n;3 4\r\n",
       head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\nFRAMES 3\n0 1 2 3 4\n1 5 6 7 8\n2 9\n",
       head + "ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\nFRAMES 2\n0 1 2 3 4\n1 5 6 7 8\n2 9 10\nend\n",
+      // Vertices: numbers of every form, a vertex spanning lines, CRLF, a token that is no
+      // number, too few coordinates before ELEMENTS.
+      "QEM\nVERTICES 4\n0 -0 .5\r\n1e0 +2\n3E-1\n0,1;0\n1.25 -7 9\n" +
+          std::string("ELEMENTS 1\n0 2 1 0 1 3 1 2 3 0 3 2\n") + tail,
+      "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0 x\nELEMENTS 0\n" + tail,
+      "QEM\nVERTICES 4\n0 0 0\n1 0 0\n0 1 0\n0 0\nELEMENTS 0\n" + tail,
   };
 }
 
